@@ -1,0 +1,20 @@
+#pragma once
+// Our own player for Windows metafiles (WMF, with or without the placeable
+// header, and EMF): records parsed with every length checked, drawn with
+// QPainter at the picture's natural size at 96 dpi on a transparent background.
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace metafile {
+
+enum class Kind { None, Wmf, PlaceableWmf, Emf };
+
+// Recognises a metafile by its content, never by the file's extension.
+Kind detect(const QByteArray& data);
+
+// Renders the metafile. On failure returns a null image and, when `error` is
+// given, a one-line reason.
+QImage render(const QByteArray& data, QString* error = nullptr);
+
+}  // namespace metafile

@@ -1,5 +1,8 @@
 #include "platform/metafile/Metafile.h"
 
+#include "platform/metafile/Emf.h"
+#include "platform/metafile/Wmf.h"
+
 #include <QtEndian>
 
 namespace metafile {
@@ -24,9 +27,16 @@ Kind detect(const QByteArray& data) {
 }
 
 QImage render(const QByteArray& data, QString* error) {
-    // The record players plug in here.
-    Q_UNUSED(data);
-    if (error) *error = QStringLiteral("metafile player not available");
+    switch (detect(data)) {
+    case Kind::Wmf:
+    case Kind::PlaceableWmf:
+        return renderWmf(data, error);
+    case Kind::Emf:
+        return renderEmf(data, error);
+    case Kind::None:
+        break;
+    }
+    if (error) *error = QStringLiteral("not a metafile");
     return {};
 }
 

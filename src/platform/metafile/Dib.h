@@ -1,0 +1,13 @@
+#pragma once
+// Device-independent bitmaps as both metafile formats carry them.
+#include <QImage>
+#include <QtGlobal>
+
+namespace metafile {
+// `info` is a BITMAPINFO (a BITMAPCOREHEADER, BITMAPINFOHEADER or later
+// header followed by its colour table), `bits` the pixel rows. Every size is
+// checked against the two byte counts; a header that lies gives a null image.
+QImage decodeDib(const uchar* info, qsizetype infoBytes, const uchar* bits, qsizetype bitsBytes);
+// A packed DIB: the BITMAPINFO immediately followed by the pixel rows.
+QImage decodePackedDib(const uchar* data, qsizetype bytes);
+}

@@ -1,0 +1,9 @@
+#pragma once
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace metafile {
+// Plays a WMF (standard or placeable) at its natural size.
+QImage renderWmf(const QByteArray& data, QString* error);
+}

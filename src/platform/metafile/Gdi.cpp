@@ -1,7 +1,106 @@
 #include "platform/metafile/Gdi.h"
 
+#include <QImage>
+
 namespace metafile {
-QColor colorRef(quint32 cr) { return QColor(cr & 0xFF, (cr >> 8) & 0xFF, (cr >> 16) & 0xFF); }
-QBrush hatchBrush(quint32, const QColor& color) { return QBrush(color); }
-Qt::PenStyle penStyle(quint32) { return Qt::SolidLine; }
+
+QColor colorRef(quint32 cr) {
+    // The high byte selects palette-index or palette-relative colours; we keep
+    // no palette of our own, so the RGB bytes are taken as they are.
+    return QColor(int(cr & 0xFF), int((cr >> 8) & 0xFF), int((cr >> 16) & 0xFF));
 }
+
+QImage hatchImage(quint32 hatchStyle, const QColor& color) {
+    if (hatchStyle > 5) return {};
+    QImage img(8, 8, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    const QRgb c = qPremultiply(color.rgba());
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            bool on = false;
+            switch (hatchStyle) {
+            case 0: on = (y == 7); break;                 // HS_HORIZONTAL
+            case 1: on = (x == 7); break;                 // HS_VERTICAL
+            case 2: on = (x == y); break;                 // HS_FDIAGONAL, "\"
+            case 3: on = (x + y == 7); break;             // HS_BDIAGONAL, "/"
+            case 4: on = (x == 7 || y == 7); break;       // HS_CROSS
+            case 5: on = (x == y || x + y == 7); break;   // HS_DIAGCROSS
+            }
+            if (on) img.setPixel(x, y, c);
+        }
+    }
+    return img;
+}
+
+QBrush hatchBrush(quint32 hatchStyle, const QColor& color) {
+    switch (hatchStyle) {
+    case 0: return QBrush(color, Qt::HorPattern);
+    case 1: return QBrush(color, Qt::VerPattern);
+    case 2: return QBrush(color, Qt::FDiagPattern);
+    case 3: return QBrush(color, Qt::BDiagPattern);
+    case 4: return QBrush(color, Qt::CrossPattern);
+    case 5: return QBrush(color, Qt::DiagCrossPattern);
+    default: return QBrush(color);
+    }
+}
+
+Qt::PenStyle penStyle(quint32 gdiPenStyle) {
+    switch (gdiPenStyle & 0x0F) {
+    case 0: return Qt::SolidLine;
+    case 1: return Qt::DashLine;
+    case 2: return Qt::DotLine;
+    case 3: return Qt::DashDotLine;
+    case 4: return Qt::DashDotDotLine;
+    case 5: return Qt::NoPen;
+    case 8: return Qt::DotLine;   // PS_ALTERNATE: every other pixel
+    default: return Qt::SolidLine;  // PS_INSIDEFRAME, PS_USERSTYLE, unknown
+    }
+}
+
+Qt::PenCapStyle penCap(quint32 gdiPenStyle) {
+    switch (gdiPenStyle & 0x0F00) {
+    case 0x0100: return Qt::SquareCap;
+    case 0x0200: return Qt::FlatCap;
+    default: return Qt::RoundCap;
+    }
+}
+
+Qt::PenJoinStyle penJoin(quint32 gdiPenStyle) {
+    switch (gdiPenStyle & 0xF000) {
+    case 0x1000: return Qt::BevelJoin;
+    case 0x2000: return Qt::MiterJoin;
+    default: return Qt::RoundJoin;
+    }
+}
+
+RopEffect ropEffect(quint32 rop3) {
+    switch ((rop3 >> 16) & 0xFF) {
+    case 0xCC: return RopEffect::Source;     // SRCCOPY
+    case 0x33: return RopEffect::Source;     // NOTSRCCOPY (drawn as a copy; rare in pictures)
+    case 0xF0: return RopEffect::Pattern;    // PATCOPY
+    case 0x00: return RopEffect::Black;      // BLACKNESS
+    case 0xFF: return RopEffect::White;      // WHITENESS
+    case 0xAA: return RopEffect::Nothing;    // D
+    case 0x55: return RopEffect::Invert;     // DSTINVERT
+    case 0x5A: return RopEffect::Invert;     // PATINVERT: approximated
+    case 0x88: return RopEffect::SourceAnd;  // SRCAND
+    case 0xEE: return RopEffect::SourceOr;   // SRCPAINT
+    case 0xB8: return RopEffect::SourceAnd;  // PSDPxax: used for masked blits
+    case 0xE2: return RopEffect::SourceAnd;
+    case 0x66: return RopEffect::Other;      // SRCINVERT
+    case 0xC0: return RopEffect::Source;     // MERGECOPY
+    case 0xBB: return RopEffect::SourceOr;   // MERGEPAINT
+    case 0xFB: return RopEffect::Pattern;    // PATPAINT
+    default: return RopEffect::Other;
+    }
+}
+
+QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing) {
+    if (drawNothing) *drawNothing = (rop2 == 11);  // R2_NOP
+    // The picture is drawn onto a transparent image, not onto what the window
+    // shows, so the raster operations that combine with the destination have
+    // nothing to combine with: they are drawn as a plain copy of the pen.
+    return QPainter::CompositionMode_SourceOver;
+}
+
+}  // namespace metafile

@@ -2,6 +2,7 @@
 // GDI values shared by the WMF and EMF players.
 #include <QBrush>
 #include <QColor>
+#include <QPainter>
 #include <QtGlobal>
 
 namespace metafile {
@@ -11,4 +12,20 @@ QColor colorRef(quint32 cr);
 QBrush hatchBrush(quint32 hatchStyle, const QColor& color);
 // PS_SOLID .. PS_NULL (the low four bits of a GDI pen style).
 Qt::PenStyle penStyle(quint32 gdiPenStyle);
+// PS_ENDCAP_* (bits 8..11) and PS_JOIN_* (bits 12..15) of a GDI pen style.
+Qt::PenCapStyle penCap(quint32 gdiPenStyle);
+Qt::PenJoinStyle penJoin(quint32 gdiPenStyle);
+// An 8 x 8 hatch pattern as an image: `color` lines on a transparent background
+// (the caller fills the background first when the background mode is OPAQUE).
+// Null for a style outside HS_HORIZONTAL .. HS_DIAGCROSS.
+QImage hatchImage(quint32 hatchStyle, const QColor& color);
+
+// What a ternary raster operation does with the destination, reduced to what
+// we can draw: copy the source (or brush), paint it black / white, leave the
+// destination alone, or invert it.
+enum class RopEffect { Source, Pattern, Black, White, Nothing, Invert, SourceAnd, SourceOr, Other };
+RopEffect ropEffect(quint32 rop3);
+// R2_* binary raster operation (1..16) as a composition mode; `drawNothing`
+// is set for R2_NOP.
+QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing);
 }

@@ -1,9 +1,16 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/Forms.h"
+#include "app/Startup.h"
+#include "app/ZumbleApplication.h"
+#include "button/frmBase.h"
+#include "platform/QtDesktop.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget w;
-    w.show();
+    ZumbleApplication app(argc, argv);
+    QtDesktop realDesktop;
+    setDesktop(&realDesktop);
+    setUpFonts();
+
+    frmBase& button = Forms::Base();
+    button.show();
     return app.exec();
 }

@@ -13,3 +13,8 @@ Desktop& desktop() {
 }
 
 void setDesktop(Desktop* d) { installed = d; }
+
+void End() {
+    desktop().endProcess();
+    std::abort();  // an endProcess that returns is a broken desktop
+}

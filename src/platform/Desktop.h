@@ -61,6 +61,9 @@ public:
 Desktop& desktop();
 void setDesktop(Desktop* d);
 
+// Ends the process at once through the installed desktop.
+[[noreturn]] void End();
+
 // Message-box styles and answers used by the program.
 namespace MsgBoxStyle {
 constexpr int OkStop = 16;

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Draws the program's own icon, hand cursor, sample button pictures and sample
+sound. Run it from this folder to regenerate them; the outputs are committed."""
+import math
+import struct
+import wave
+import zlib
+
+
+def write_png(path, width, height, pixels):
+    """pixels: function (x, y) -> (r, g, b, a)."""
+    raw = bytearray()
+    for y in range(height):
+        raw.append(0)
+        for x in range(width):
+            raw.extend(pixels(x, y))
+    def chunk(kind, data):
+        c = struct.pack(">I", len(data)) + kind + data
+        return c + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    png = b"\x89PNG\r\n\x1a\n"
+    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+    png += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    png += chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
+
+
+# The 16 colours of the classic palette, so the small images stay 16-colour.
+BLACK, WHITE = (0, 0, 0, 255), (255, 255, 255, 255)
+GREY, DARK_GREY = (192, 192, 192, 255), (128, 128, 128, 255)
+RED, DARK_RED = (255, 0, 0, 255), (128, 0, 0, 255)
+YELLOW = (255, 255, 0, 255)
+CLEAR = (0, 0, 0, 0)
+
+
+def hand_cursor():
+    # A pointing hand, index finger up, fingertip at (12, 1).
+    rects = [
+        (11, 1, 14, 14),   # index finger
+        (15, 8, 17, 14),   # middle finger
+        (18, 9, 20, 14),   # ring finger
+        (21, 10, 23, 15),  # little finger
+        (11, 13, 23, 24),  # palm
+        (6, 14, 10, 16), (7, 16, 10, 18), (8, 18, 11, 20),  # thumb
+        (12, 24, 22, 28),  # wrist
+    ]
+    inside = set()
+    for x0, y0, x1, y1 in rects:
+        for y in range(y0, y1 + 1):
+            for x in range(x0, x1 + 1):
+                inside.add((x, y))
+    # Round the fingertip.
+    inside.discard((11, 1)); inside.discard((14, 1))
+    def px(x, y):
+        if (x, y) not in inside:
+            return CLEAR
+        edge = any((x + dx, y + dy) not in inside for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)))
+        # Creases between the folded fingers.
+        crease = (x in (15, 18, 21) and 8 <= y <= 13)
+        return BLACK if edge or crease else WHITE
+    write_png("hand.png", 32, 32, px)
+
+
+def icon():
+    def px(x, y):
+        cx, cy = 15.5, 13.5
+        if 22 <= y <= 28 and 3 <= x <= 28:
+            return DARK_GREY if y in (22, 28) or x in (3, 28) else GREY
+        d = math.hypot(x - cx, (y - cy) * 1.3)
+        if d <= 11:
+            return DARK_RED if d > 9.5 else (WHITE if (x - 11) ** 2 + (y - 9) ** 2 <= 4 else RED)
+        return CLEAR
+    write_png("icon.png", 32, 32, px)
+
+
+def button(path, lit):
+    w, h = 165, 278
+    def px(x, y):
+        # Pedestal.
+        if 200 <= y <= 262 and 14 <= x <= 150:
+            shade = 150 - (y - 200)
+            return (shade, shade, shade + 10, 255)
+        # Dome on top of the pedestal; lit when pressed (and sunk a little).
+        cx, cy, r = 82, 200 if not lit else 206, 62
+        d = math.hypot(x - cx, (y - cy) * 1.25)
+        if d <= r and y <= 206:
+            t = d / r
+            if lit:
+                return (255, int(255 - 80 * t), int(120 - 120 * t), 255)
+            return (int(200 - 80 * t), int(20 * (1 - t)), int(20 * (1 - t)), 255)
+        # Glow around a lit dome.
+        if lit and d <= r + 18 and y <= 206:
+            a = int(200 * (1 - (d - r) / 18))
+            return (255, 240, 120, a)
+        return (40, 40, 60, 255)
+    write_png(path, w, h, px)
+
+
+def chime(path):
+    rate = 44100
+    frames = bytearray()
+    for i in range(int(rate * 0.6)):
+        t = i / rate
+        env = math.exp(-5 * t)
+        v = env * (0.6 * math.sin(2 * math.pi * 880 * t) + 0.3 * math.sin(2 * math.pi * 1320 * t))
+        frames.extend(struct.pack("<h", int(v * 32000)))
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(bytes(frames))
+
+
+if __name__ == "__main__":
+    hand_cursor()
+    icon()
+    button("samples/button_up.png", False)
+    button("samples/button_down.png", True)
+    chime("samples/chime.wav")

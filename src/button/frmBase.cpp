@@ -1,0 +1,239 @@
+#include "button/frmBase.h"
+
+#include "app/Forms.h"
+#include "button/RecognitionArea.h"
+#include "platform/Desktop.h"
+#include "platform/Errors.h"
+#include "platform/Picture.h"
+#include "platform/Twips.h"
+#include "settings/frmSetDlg.h"
+#include "sound/mdlSndAPI.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+constexpr double DesignWidth = 2475;
+constexpr double DesignHeight = 4170;
+constexpr int WM_NCLBUTTONDOWN = 0xA1;
+constexpr int HTCAPTION = 2;
+constexpr int HWND_TOPMOST = -1;
+constexpr int HWND_NOTOPMOST = -2;
+constexpr uint32_t SWP_NOMOVE_NOSIZE = 3;
+}  // namespace
+
+frmBase::frmBase() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("frmBase"));
+    // A tool window keeps the button off the task bar; it is still the main
+    // window, so closing it ends the application.
+    setAttribute(Qt::WA_QuitOnClose, true);
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    setFocusPolicy(Qt::StrongFocus);
+    setWindowIcon(QIcon(QStringLiteral(":/assets/icon.png")));
+    setWindowTitle(QStringLiteral("Zumble"));
+    backColor_ = palette().color(QPalette::Window);
+    resize(twipsToPixels(DesignWidth), twipsToPixels(DesignHeight));
+
+    Label1 = new RecognitionArea(this);
+    Label1->setGeometry(twipsToPixels(480), twipsToPixels(2700), twipsToPixels(1575), twipsToPixels(1020));
+    Label1->setCursor(QCursor(QPixmap(QStringLiteral(":/assets/hand.png")), 12, 1));
+    connect(Label1, &RecognitionArea::clicked, this, &frmBase::Label1_Click);
+    connect(Label1, &RecognitionArea::mouseDown, this, &frmBase::Label1_MouseDown);
+
+    buildMenus();
+}
+
+void frmBase::buildMenus() {
+    MnuPopUp = new QMenu(QStringLiteral("PopUp"), this);
+    MnuPopUp->setObjectName(QStringLiteral("MnuPopUp"));
+
+    MnuFile = MnuPopUp->addMenu(QStringLiteral("ファイル(&F)"));
+    MnuFile->setObjectName(QStringLiteral("MnuFile"));
+    MnuFileNew = MnuFile->addAction(QStringLiteral("新規プロジェクト(&N)"));
+    MnuFileNew->setObjectName(QStringLiteral("MnuFileNew"));
+    MnuFileNew->setVisible(false);
+    MnuFileOpen = MnuFile->addAction(QStringLiteral("開く(&O)"), this, &frmBase::MnuFileOpen_Click);
+    MnuFileOpen->setObjectName(QStringLiteral("MnuFileOpen"));
+    MnuFileSaveAs = MnuFile->addAction(QStringLiteral("名前をつけて保存(&A)"), this, &frmBase::MnuFileSaveAs_Click);
+    MnuFileSaveAs->setObjectName(QStringLiteral("MnuFileSaveAs"));
+    MnuFile->addSeparator();
+    MnuFileExit = MnuFile->addAction(QStringLiteral("終了(&X)"), this, &frmBase::MnuFileExit_Click);
+    MnuFileExit->setObjectName(QStringLiteral("MnuFileExit"));
+
+    MnuSet = MnuPopUp->addMenu(QStringLiteral("設定(&S)"));
+    MnuSet->setObjectName(QStringLiteral("MnuSet"));
+    MnuSetSet = MnuSet->addAction(QStringLiteral("各種設定(&S)"), this, &frmBase::MnuSetSet_Click);
+    MnuSetSet->setObjectName(QStringLiteral("MnuSetSet"));
+    MnuSet->addSeparator();
+    MnuSetTopMost = MnuSet->addAction(QStringLiteral("常に手前に表示(&T)"));
+    MnuSetTopMost->setObjectName(QStringLiteral("MnuSetTopMost"));
+    MnuSetTopMost->setCheckable(true);
+    connect(MnuSetTopMost, &QAction::triggered, this, [this](bool checkedNow) {
+        // Qt flips a checkable item's mark before it reports the choice; the
+        // handler decides on the mark as it was and sets it itself.
+        MnuSetTopMost->setChecked(!checkedNow);
+        MnuSetTopMost_Click();
+    });
+
+    MnuHelp = MnuPopUp->addMenu(QStringLiteral("ヘルプ(&H)"));
+    MnuHelp->setObjectName(QStringLiteral("MnuHelp"));
+    MnuHelpVersion = MnuHelp->addAction(QStringLiteral("バージョン情報(&V)"), this, &frmBase::MnuHelpVersion_Click);
+    MnuHelpVersion->setObjectName(QStringLiteral("MnuHelpVersion"));
+}
+
+double frmBase::Width() const { return pixelsToTwips(width()); }
+double frmBase::Height() const { return pixelsToTwips(height()); }
+void frmBase::setWidth(double twips) { resize(twipsToPixels(twips), height()); }
+void frmBase::setHeight(double twips) { resize(width(), twipsToPixels(twips)); }
+uint32_t frmBase::BackColor() const { return refFromColor(backColor_); }
+
+void frmBase::setBackColor(uint32_t color) {
+    backColor_ = colorFromRef(color);
+    update();
+}
+
+void frmBase::setPicture(const QImage& picture) {
+    picture_ = picture;
+    update();
+}
+
+void frmBase::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), backColor_);
+    if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+}
+
+// ---- Start-up -------------------------------------------------------------
+
+void frmBase::Form_Load() {
+    // The settings dialog is the store of the current settings: it exists from
+    // now on, hidden, for the whole run.
+    frmSetDlg& dialog = Forms::SetDlg();
+    dialog.hide();
+}
+
+// ---- Press cycle ------------------------------------------------------------
+
+void frmBase::Label1_Click() {
+    if (IsPressed) return;
+    frmSetDlg& settings = Forms::SetDlg();
+    const QString pressedImage = settings.Text1[1]->text();
+    try {
+        PlayMciSound(settings.Text1[2]->text(), QStringLiteral("P1"), false, 0);
+        setPicture(LoadPicture(pressedImage));
+        IsPressed = true;
+    } catch (const RuntimeError&) {
+        showImageError(pressedImage);
+    }
+}
+
+void frmBase::PressReset() {
+    const QString unpressedImage = Forms::SetDlg().Text1[0]->text();
+    bool failed = false;
+    try {
+        setPicture(LoadPicture(unpressedImage));
+    } catch (const RuntimeError&) {
+        failed = true;
+    }
+    IsPressed = false;
+    if (failed) showImageError(unpressedImage);
+}
+
+void frmBase::frmZumblePressReset() { PressReset(); }
+
+void frmBase::showImageError(const QString& path) {
+    desktop().msgBox(QStringLiteral("設定している画像ファイルが不正です。\r\n「") + path + QStringLiteral("」"),
+                     MsgBoxStyle::OkStop, QStringLiteral("不正な画像"));
+}
+
+void frmBase::Form_DblClick() { PressReset(); }
+
+void frmBase::Form_KeyDown(int KeyCode, int) {
+    switch (KeyCode) {
+    case 8: PressReset(); break;
+    case 13:
+    case 32: Label1_Click(); break;
+    default: break;
+    }
+}
+
+// ---- Mouse and keyboard -----------------------------------------------------
+
+void frmBase::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    Form_MouseDown(buttonCode(event->button()));
+}
+
+void frmBase::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double-click resets; it starts no drag.
+    event->accept();
+    if (event->button() == Qt::LeftButton) Form_DblClick();
+}
+
+void frmBase::keyPressEvent(QKeyEvent* event) {
+    int code = 0;
+    switch (event->key()) {
+    case Qt::Key_Backspace: code = 8; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: code = 13; break;
+    case Qt::Key_Space: code = 32; break;
+    default: QWidget::keyPressEvent(event); return;
+    }
+    event->accept();
+    Form_KeyDown(code, static_cast<int>(event->modifiers() >> 25));
+}
+
+// ---- Window handling and menus ----------------------------------------------
+
+void frmBase::Form_MouseDown(int Button) {
+    if (Button == 2) {
+        desktop().popupMenu(this, MnuPopUp);
+        return;
+    }
+    desktop().releaseCapture();
+    desktop().sendMessage(this, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+void frmBase::Label1_MouseDown(int Button) {
+    if (Button == 2) desktop().popupMenu(this, MnuPopUp);
+}
+
+void frmBase::MnuSetTopMost_Click() {
+    frmSetDlg& settings = Forms::SetDlg();
+    if (!MnuSetTopMost->isChecked()) {
+        desktop().setWindowPos(this, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE_NOSIZE);
+        settings.setCheck1Value(1);
+        MnuSetTopMost->setChecked(true);
+    } else {
+        desktop().setWindowPos(this, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE_NOSIZE);
+        settings.setCheck1Value(0);
+        MnuSetTopMost->setChecked(false);
+    }
+}
+
+void frmBase::MnuFileOpen_Click() {}
+void frmBase::MnuFileSaveAs_Click() {}
+void frmBase::MnuSetSet_Click() {}
+void frmBase::MnuHelpVersion_Click() {}
+
+// ---- Exit -------------------------------------------------------------------
+
+void frmBase::MnuFileExit_Click() { close(); }
+
+int frmBase::Form_QueryUnload() {
+    CloseMciSounds();
+    hide();
+    End();
+}
+
+void frmBase::closeEvent(QCloseEvent* event) {
+    if (Form_QueryUnload() != 0) event->ignore();
+}

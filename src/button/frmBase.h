@@ -1,0 +1,80 @@
+#pragma once
+// The button window: a borderless picture of a button with a recognition area.
+// A click on the area, Enter or Space presses it (sound and pressed picture,
+// latched); Backspace or a double-click on the body resets it. A right press
+// opens the popup menu that carries every command.
+#include <QImage>
+#include <QWidget>
+
+#include <cstdint>
+
+class QAction;
+class QMenu;
+class RecognitionArea;
+
+class frmBase : public QWidget {
+    Q_OBJECT
+public:
+    frmBase();
+
+    // Controls and the menu tree.
+    RecognitionArea* Label1;
+    QMenu* MnuPopUp;
+    QMenu* MnuFile;
+    QAction* MnuFileNew;
+    QAction* MnuFileOpen;
+    QAction* MnuFileSaveAs;
+    QAction* MnuFileExit;
+    QMenu* MnuSet;
+    QAction* MnuSetSet;
+    QAction* MnuSetTopMost;
+    QMenu* MnuHelp;
+    QAction* MnuHelpVersion;
+
+    // Outer size in twips (no border, so outer and client size agree).
+    double Width() const;
+    double Height() const;
+    void setWidth(double twips);
+    void setHeight(double twips);
+    uint32_t BackColor() const;
+    void setBackColor(uint32_t color);
+    // The picture drawn once at the top-left at its own size; null for none.
+    const QImage& Picture() const { return picture_; }
+    void setPicture(const QImage& picture);
+
+    // Public methods.
+    void PressReset();
+    void frmZumblePressReset();
+    bool Pressed() const { return IsPressed; }
+
+    // Event handlers.
+    void Form_Load();
+    void Label1_Click();
+    void Label1_MouseDown(int Button);
+    void Form_MouseDown(int Button);
+    void Form_DblClick();
+    void Form_KeyDown(int KeyCode, int Shift);
+    // Returns the Cancel value: nonzero keeps the window open.
+    int Form_QueryUnload();
+    void MnuFileOpen_Click();
+    void MnuFileSaveAs_Click();
+    void MnuFileExit_Click();
+    void MnuSetSet_Click();
+    void MnuSetTopMost_Click();
+    void MnuHelpVersion_Click();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void showImageError(const QString& path);
+
+    bool IsPressed = false;
+    QImage picture_;
+    QColor backColor_;
+};

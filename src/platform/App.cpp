@@ -1,0 +1,8 @@
+#include "platform/App.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+QString EXEName() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}

@@ -1,0 +1,125 @@
+#include "platform/QtDesktop.h"
+
+#include "platform/WindowDrag.h"
+#include "platform/mci/MciService.h"
+
+#include <QColorDialog>
+#include <QCursor>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+
+int QtDesktop::msgBox(const QString& text, int style, const QString& title) {
+    QMessageBox box;
+    box.setWindowTitle(title);
+    box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    if (style == MsgBoxStyle::YesNoCancelQuestion) {
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);  // Esc and the close box answer Cancel
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    } else {
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MsgBoxResult::Yes;
+    case QMessageBox::No: return MsgBoxResult::No;
+    case QMessageBox::Cancel: return MsgBoxResult::Cancel;
+    default: return style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok;
+    }
+}
+
+QStringList qtNameFilters(const QString& filter) {
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString masks = parts[i + 1];
+        masks.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // Qt takes the patterns from the final parenthesised group.
+        result << parts[i] + QStringLiteral(" (") + masks.trimmed() + QLatin1Char(')');
+    }
+    return result;
+}
+
+std::optional<QString> QtDesktop::fileDialog(FileDialogKind kind, const QString& filter, const QString& fileName,
+                                             int32_t flags) {
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(qtNameFilters(filter));
+    if (kind == FileDialogKind::Open) {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        // The open dialogs accept a name that does not exist yet.
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, (flags & 2) == 0);
+    }
+    if (!fileName.isEmpty()) dialog.selectFile(fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+std::optional<uint32_t> QtDesktop::colorDialog(uint32_t color, int32_t flags) {
+    // Without the "initial colour" flag (1) the dialog starts on black, not on `color`.
+    const QColor initial = (flags & 1) ? QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF)
+                                       : QColor(Qt::black);
+    const QColor chosen = QColorDialog::getColor(initial, nullptr, QString(), QColorDialog::DontUseNativeDialog);
+    if (!chosen.isValid()) return std::nullopt;
+    return static_cast<uint32_t>(chosen.red()) | (static_cast<uint32_t>(chosen.green()) << 8) |
+           (static_cast<uint32_t>(chosen.blue()) << 16);
+}
+
+void QtDesktop::showModal(QWidget* window) {
+    if (auto* dialog = qobject_cast<QDialog*>(window)) {
+        dialog->exec();  // returns once the dialog is hidden
+        return;
+    }
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    QEventLoop loop;
+    while (window->isVisible()) loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+int QtDesktop::setWindowPos(QWidget* window, int insertAfter, int, int, int, int, uint32_t) {
+    // Changing the flag on the native window keeps it; QWidget::setWindowFlag
+    // would recreate and hide the window.
+    window->winId();
+    QWindow* handle = window->windowHandle();
+    if (!handle) return 0;
+    handle->setFlag(Qt::WindowStaysOnTopHint, insertAfter == -1);
+    return 1;
+}
+
+int QtDesktop::releaseCapture() {
+    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+    return 1;
+}
+
+intptr_t QtDesktop::sendMessage(QWidget* window, uint32_t message, uintptr_t wParam, intptr_t) {
+    constexpr uint32_t WM_NCLBUTTONDOWN = 0xA1;
+    constexpr uintptr_t HTCAPTION = 2;
+    if (message == WM_NCLBUTTONDOWN && wParam == HTCAPTION) WindowDrag::begin(window, QCursor::pos());
+    return 0;
+}
+
+void QtDesktop::popupMenu(QWidget*, QMenu* menu) { menu->exec(QCursor::pos()); }
+
+int QtDesktop::mciSendString(const QByteArray& command) { return MciService::instance().sendString(command); }
+
+void QtDesktop::endProcess() {
+    std::fflush(nullptr);
+    std::_Exit(0);
+}

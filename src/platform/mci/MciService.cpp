@@ -1,11 +1,32 @@
-#include "platform/MciService.h"
+#include "platform/mci/MciService.h"
+
+#include "platform/mci/Interpreter.h"
 
 MciService& MciService::instance() {
     static MciService service;
     return service;
 }
 
+MciService::MciService() : interpreter_(std::make_unique<mci::Interpreter>(defaultSoundfont())) {}
+
+MciService::~MciService() = default;
+
 int MciService::sendString(const QByteArray& command) {
-    Q_UNUSED(command);
-    return 263;  // the interpreter plugs in here
+    std::lock_guard lock(mutex_);
+    return interpreter_->execute(command);
+}
+
+void MciService::warmUp() {
+    std::lock_guard lock(mutex_);
+    interpreter_->warmUp();
+}
+
+void MciService::shutdown() {
+    std::lock_guard lock(mutex_);
+    interpreter_->shutdown();
+}
+
+void MciService::setSoundfont(const QString& path) {
+    std::lock_guard lock(mutex_);
+    interpreter_ = std::make_unique<mci::Interpreter>(path);
 }

@@ -1,0 +1,63 @@
+#pragma once
+// Carries out parsed media commands on the audio engine: the alias table,
+// the sound cache, the MIDI synthesisers and the background decoder. Not
+// thread-safe by itself; MciService serialises the calls.
+#include "platform/mci/AudioEngine.h"
+#include "platform/mci/BackgroundDecoder.h"
+#include "platform/mci/MciCommand.h"
+#include "platform/mci/MidiSynthPool.h"
+#include "platform/mci/SoundCache.h"
+
+#include <QString>
+
+#include <map>
+#include <memory>
+
+namespace mci {
+
+class Voice;
+
+class Interpreter {
+public:
+    explicit Interpreter(const QString& soundfont);
+    ~Interpreter();
+    Interpreter(const Interpreter&) = delete;
+    Interpreter& operator=(const Interpreter&) = delete;
+
+    int execute(const QByteArray& command);
+    int execute(const Command& command);
+
+    void warmUp();
+    void shutdown();
+    size_t openAliases() const { return devices_.size(); }
+
+    // Decoded sounds kept for repeated presses.
+    static constexpr size_t CacheEntries = 8;
+    static constexpr size_t CacheBytes = 64u * 1024 * 1024;
+    // "play ... wait" gives up this long after the sound should have ended,
+    // so a stalled device cannot hang the caller.
+    static constexpr int WaitMarginMs = 2000;
+
+private:
+    struct Device {
+        std::unique_ptr<Voice> voice;
+        int channel = -1;
+    };
+
+    int open(const Command& command);
+    int play(const Command& command);
+    int stop(const Command& command);
+    int close(const Command& command);
+    void closeDevice(std::map<QString, Device>::iterator it);
+    void waitUntilDone(const Device& device, uint32_t fromMs);
+    std::map<QString, Device>::iterator find(const QByteArray& alias);
+
+    BackgroundDecoder decoder_;
+    MidiSynthPool pool_;
+    AudioEngine engine_;
+    SoundCache cache_{CacheEntries, CacheBytes};
+    std::map<QString, Device> devices_;  // by case-folded alias
+    bool warmedUp_ = false;
+};
+
+}  // namespace mci

@@ -1,0 +1,116 @@
+#include "platform/mci/MciCommand.h"
+
+#include "platform/mci/MciErrors.h"
+
+namespace mci {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool equalsAscii(const QByteArray& word, const char* keyword) {
+    return word.compare(QByteArray(keyword), Qt::CaseInsensitive) == 0;
+}
+
+std::optional<Verb> verbOf(const QByteArray& word) {
+    if (equalsAscii(word, "open")) return Verb::Open;
+    if (equalsAscii(word, "play")) return Verb::Play;
+    if (equalsAscii(word, "stop")) return Verb::Stop;
+    if (equalsAscii(word, "close")) return Verb::Close;
+    return std::nullopt;
+}
+
+std::optional<DeviceType> deviceTypeOf(const QByteArray& word) {
+    if (equalsAscii(word, "waveaudio")) return DeviceType::WaveAudio;
+    if (equalsAscii(word, "mpegvideo")) return DeviceType::MpegVideo;
+    if (equalsAscii(word, "sequencer")) return DeviceType::Sequencer;
+    return std::nullopt;
+}
+
+// Plain decimal digits only, as the Windows parser takes them; anything that
+// does not fit 32 bits is refused rather than wrapped.
+std::optional<uint32_t> parseUnsigned(const QByteArray& word) {
+    if (word.isEmpty() || word.size() > 10) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : word) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    if (value > UINT32_MAX) return std::nullopt;
+    return uint32_t(value);
+}
+
+}  // namespace
+
+std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text) {
+    QList<QByteArray> words;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        if (isBlank(text[i])) {
+            ++i;
+            continue;
+        }
+        if (text[i] == '"') {
+            const qsizetype close = text.indexOf('"', i + 1);
+            if (close < 0) return mcierr::NoClosingQuote;
+            words.append(text.mid(i + 1, close - i - 1));
+            i = close + 1;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < n && !isBlank(text[end])) ++end;
+        words.append(text.mid(i, end - i));
+        i = end;
+    }
+    return words;
+}
+
+ParseResult parseCommand(const QByteArray& text) {
+    auto tokenized = tokenize(text);
+    if (const int* error = std::get_if<int>(&tokenized)) return *error;
+    const QList<QByteArray>& words = std::get<QList<QByteArray>>(tokenized);
+    if (words.isEmpty()) return mcierr::MissingCommandString;
+
+    const std::optional<Verb> verb = verbOf(words[0]);
+    if (!verb) return mcierr::UnrecognizedCommand;
+    if (words.size() < 2) return mcierr::MissingDeviceName;
+
+    Command command;
+    command.verb = *verb;
+    command.device = words[1];
+    bool haveType = false;
+    bool haveAlias = false;
+
+    for (qsizetype i = 2; i < words.size(); ++i) {
+        const QByteArray& word = words[i];
+        const bool hasValue = i + 1 < words.size();
+        if (equalsAscii(word, "wait")) {
+            if (command.wait) return mcierr::DuplicateFlags;
+            command.wait = true;
+        } else if (command.verb == Verb::Open && equalsAscii(word, "type")) {
+            if (haveType) return mcierr::DuplicateFlags;
+            if (!hasValue) return mcierr::MissingStringArgument;
+            const std::optional<DeviceType> type = deviceTypeOf(words[++i]);
+            if (!type) return mcierr::InvalidDeviceName;
+            command.type = *type;
+            haveType = true;
+        } else if (command.verb == Verb::Open && equalsAscii(word, "alias")) {
+            if (haveAlias) return mcierr::DuplicateFlags;
+            if (!hasValue || words[i + 1].isEmpty()) return mcierr::MissingStringArgument;
+            command.alias = words[++i];
+            haveAlias = true;
+        } else if (command.verb == Verb::Play && equalsAscii(word, "from")) {
+            if (command.fromMs) return mcierr::DuplicateFlags;
+            const std::optional<uint32_t> ms = hasValue ? parseUnsigned(words[++i]) : std::nullopt;
+            if (!ms) return mcierr::BadInteger;
+            command.fromMs = ms;
+        } else {
+            return mcierr::UnrecognizedKeyword;
+        }
+    }
+    if (command.device.isEmpty())
+        return command.verb == Verb::Open ? mcierr::FilenameRequired : mcierr::MissingDeviceName;
+    return command;
+}
+
+}  // namespace mci

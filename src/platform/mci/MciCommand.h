@@ -1,0 +1,45 @@
+#pragma once
+// Parsing of media command strings into a Command. No side effects: the
+// engine never sees a string, only a parsed command, and the parser never sees
+// a device.
+//
+// Grammar (verbs and keywords are ASCII and case-insensitive; words are
+// separated by spaces or tabs; a word that starts with a double quote runs to
+// the next double quote, which may enclose spaces):
+//   open <element> [type <devtype>] [alias <name>] [wait]
+//   play <name> [from <ms>] [wait]
+//   stop <name> [wait]
+//   close <name> [wait]
+// The bytes are code page 932; quotes and spaces never occur inside a
+// double-byte character, so splitting bytewise is safe.
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+namespace mci {
+
+enum class Verb { Open, Play, Stop, Close };
+enum class DeviceType { Unspecified, WaveAudio, MpegVideo, Sequencer };
+
+struct Command {
+    Verb verb = Verb::Close;
+    QByteArray device;          // the alias, or for open the element (file path)
+    QByteArray alias;           // open: the alias (empty: the element names the device)
+    DeviceType type = DeviceType::Unspecified;
+    std::optional<uint32_t> fromMs;  // play: start position
+    bool wait = false;
+};
+
+// Either a command or an error number from MciErrors.h.
+using ParseResult = std::variant<Command, int>;
+
+ParseResult parseCommand(const QByteArray& text);
+
+// The words of a command string, quotes removed. Returns the error number when
+// a quoted word has no closing quote.
+std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text);
+
+}  // namespace mci

@@ -1,0 +1,32 @@
+#pragma once
+// Opens a sound file for the media-command service. The decoder is chosen by
+// the file's content, not its name or the command's device type: a RIFF/WAVE
+// file is decoded as WAV, an MThd file as MIDI, an ID3 tag or MPEG frame sync
+// as MP3; anything else is refused. So a WAV opened as "mpegvideo" or an MP3
+// opened as "waveaudio" still plays, and a renamed text file never reaches a
+// decoder that might guess.
+#include <QString>
+
+#include <memory>
+
+namespace mci {
+
+struct Sound;
+class BackgroundDecoder;
+
+struct LoadResult {
+    std::shared_ptr<Sound> sound;  // set on success
+    int error = 0;                 // 0 or an error number from MciErrors.h
+};
+
+// Needs the mixer device open (PCM is converted to its format).
+LoadResult loadSound(const QString& path, BackgroundDecoder& decoder);
+
+// Bytes of compressed audio decoded while opening an MP3; the rest is decoded
+// in the background while the start plays (about 6 s at 128 kbit/s).
+constexpr qint64 Mp3HeadBytes = 96 * 1024;
+// Larger files are refused: their decoded audio would not fit sensibly in memory.
+constexpr qint64 MaxPcmFileBytes = 256LL * 1024 * 1024;
+constexpr qint64 MaxMidiFileBytes = 8LL * 1024 * 1024;
+
+}  // namespace mci

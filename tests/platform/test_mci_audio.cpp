@@ -1,0 +1,189 @@
+// Real audio through SDL's disk driver: what the media-command service plays
+// is read back from the driver's output file and checked for sound, length,
+// pitch and silence.
+#include "platform/mci/MciService.h"
+
+#include "TestMedia.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using testmedia::DiskAudio;
+
+class TestMciAudio : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString out_;
+    QString wav_, wavLong_, twoTone_, mp3_, mp3Long_, mid_;
+
+    QString path(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
+    static int send(const QByteArray& command) { return MciService::instance().sendString(command); }
+    static QByteArray openCommand(const QString& file, const char* type, const char* alias) {
+        return "open \"" + file.toUtf8() + "\" type " + type + " alias " + alias + " wait";
+    }
+    qint64 mark() const { return DiskAudio::framesIn(out_); }
+    // What was written since `from`, once the driver has flushed.
+    DiskAudio since(qint64 from) const {
+        QThread::msleep(150);
+        return DiskAudio::read(out_, from);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        out_ = path("out.raw");
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", out_.toUtf8());
+        wav_ = path("tone.wav");
+        wavLong_ = path("long.wav");
+        twoTone_ = path("two.wav");
+        mp3_ = path("tone.mp3");
+        mp3Long_ = path("long.mp3");
+        mid_ = path("notes.mid");
+        QVERIFY(testmedia::writeToneWav(wav_, {{440, 0.5}}));
+        QVERIFY(testmedia::writeToneWav(twoTone_, {{440, 0.3}, {880, 1.7}}, 22050, 2));
+        QVERIFY(testmedia::makeMp3(mp3_, 0.5));
+        // 320 kbit/s: the part decoded while opening lasts about 2.4 s of these 4.
+        QVERIFY(testmedia::makeMp3(mp3Long_, 4.0, 440, 320));
+        QVERIFY(testmedia::writeMidi(mid_, 4, 0.25));
+        MciService::instance().warmUp();
+        MciService::instance().warmUp();
+    }
+    void cleanupTestCase() { MciService::instance().shutdown(); }
+
+    void eachFormatPlaysItsSound_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<double>("hz");
+        QTest::newRow("wav") << wav_ << QByteArray("waveaudio") << 0.5 << 440.0;
+        QTest::newRow("mp3") << mp3_ << QByteArray("mpegvideo") << 0.5 << 440.0;
+        QTest::newRow("midi") << mid_ << QByteArray("sequencer") << 1.0 << 0.0;
+    }
+    void eachFormatPlaysItsSound() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, type);
+        QFETCH(double, seconds);
+        QFETCH(double, hz);
+        QCOMPARE(send(openCommand(file, type.constData(), "Zumble1P1")), 0);
+        const qint64 from = mark();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(send("play Zumble1P1 from 0 wait"), 0);
+        const qint64 waited = clock.elapsed();
+        QCOMPARE(send("close Zumble1P1"), 0);
+        const DiskAudio audio = since(from);
+
+        const qint64 first = audio.firstLoudFrame();
+        QVERIFY2(first >= 0, "nothing was heard");
+        QVERIFY2(first < audio.rate() / 10, qPrintable(QString::number(first)));
+        const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
+        // MIDI notes ring on after their release; PCM ends with its last sample.
+        QVERIFY2(heard > seconds * 0.9 && heard < seconds + (hz > 0 ? 0.05 : 1.5), qPrintable(QString::number(heard)));
+        if (hz > 0) QVERIFY(qAbs(audio.frequency(first, first + audio.rate() * 4 / 10) - hz) < 5);
+        // The half-scale tones must come out at half scale. One MIDI piano
+        // note peaks near -15 dBFS (music's chords and drums add up from
+        // there); at FluidSynth's default gain it would be near -29 dBFS.
+        const double peak = audio.peak();
+        QVERIFY2(peak > (hz > 0 ? 0.45 : 0.12) && peak < (hz > 0 ? 0.55 : 1.0), qPrintable(QString::number(peak)));
+        // "wait" returns when the sound has played: the disk driver keeps real
+        // time (within its rounding of the period to whole milliseconds).
+        QVERIFY2(waited > seconds * 800 && waited < seconds * 1000 + 2500, qPrintable(QString::number(waited)));
+    }
+
+    void repeatedPressRestartsFromTheBeginning() {
+        // 440 Hz for 0.3 s, then 880 Hz: a restart is heard as 440 Hz again.
+        const QByteArray open = openCommand(twoTone_, "waveaudio", "P2");
+        QCOMPARE(send(open), 0);
+        QCOMPARE(send("play P2 from 0"), 0);
+        QThread::msleep(600);
+        const qint64 from = mark();
+        // The press: close, open, stop, play.
+        QCOMPARE(send("close P2"), 0);
+        QCOMPARE(send(open), 0);
+        QCOMPARE(send("stop P2"), 0);
+        QCOMPARE(send("play P2 from 0"), 0);
+        QThread::msleep(400);
+        QCOMPARE(send("close P2"), 0);
+        const DiskAudio audio = since(from);
+        // Find where 880 Hz gives way to 440 Hz, and check the tail is 880 again.
+        qint64 restart = -1;
+        for (qint64 f = 0; f + 882 < audio.frames(); f += 441) {
+            if (qAbs(audio.frequency(f, f + 882) - 440) < 20) {
+                restart = f;
+                break;
+            }
+        }
+        QVERIFY2(restart >= 0, "the start of the sound was not heard again");
+        QVERIFY(qAbs(audio.frequency(restart + 44100 * 35 / 100, restart + 44100 * 38 / 100) - 880) < 30);
+        // No gap: a press cuts straight from one sound to the other.
+        QVERIFY(audio.longestQuietRun(0, restart + 4410) < 441);
+    }
+
+    void longMp3PlaysOnPastItsFirstPart() {
+        // The first ~2.4 s are decoded while opening, the rest in the
+        // background; the tone must run through the join without a gap.
+        QCOMPARE(send(openCommand(mp3Long_, "mpegvideo", "P3")), 0);
+        const qint64 from = mark();
+        QCOMPARE(send("play P3 from 0 wait"), 0);
+        QCOMPARE(send("close P3"), 0);
+        const DiskAudio audio = since(from);
+        const qint64 first = audio.firstLoudFrame();
+        QVERIFY(first >= 0);
+        const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
+        QVERIFY2(heard > 3.9 && heard < 4.1, qPrintable(QString::number(heard)));
+        QVERIFY(audio.longestQuietRun(first, audio.lastLoudFrame()) < 100);
+        for (qint64 f = first + 4410; f + 44100 / 4 < audio.lastLoudFrame(); f += 44100 / 4)
+            QVERIFY2(qAbs(audio.frequency(f, f + 44100 / 4) - 440) < 3, qPrintable(QString::number(f)));
+    }
+
+    void brokenFilesAreRefusedAndSilent_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("type");
+        QByteArray truncated = testmedia::midiBytes(8, 0.25);
+        truncated.chop(10);
+        QByteArray badEvent = testmedia::midiBytes(2, 0.25);
+        badEvent[22 + 3] = '\xF4';  // an undefined status byte inside the track
+        QTest::newRow("garbage wav") << "g.wav" << QByteArray("this is not a sound file at all") << QByteArray("waveaudio");
+        QTest::newRow("garbage mp3") << "g.mp3" << QByteArray(4096, '\x5A') << QByteArray("mpegvideo");
+        QTest::newRow("garbage mid") << "g.mid" << QByteArray("MThd garbage") << QByteArray("sequencer");
+        QTest::newRow("truncated mid") << "t.mid" << truncated << QByteArray("sequencer");
+        QTest::newRow("bad midi event") << "e.mid" << badEvent << QByteArray("sequencer");
+        QTest::newRow("empty wav") << "empty.wav" << QByteArray() << QByteArray("waveaudio");
+        QTest::newRow("wav header only") << "h.wav" << QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16) << QByteArray("waveaudio");
+    }
+    void brokenFilesAreRefusedAndSilent() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, type);
+        const QString file = dir_.filePath(name);
+        QVERIFY(testmedia::writeBytes(file, bytes));
+        const qint64 from = mark();
+        QCOMPARE(send(openCommand(file, type.constData(), "Bad")), 296);
+        QCOMPARE(send("play Bad from 0"), 263);
+        QCOMPARE(send("close Bad"), 263);
+        QVERIFY(since(from).silent());
+    }
+
+    void stopSilencesAndKeepsTheAliasOpen() {
+        QCOMPARE(send(openCommand(mid_, "sequencer", "P4")), 0);
+        QCOMPARE(send("play P4 from 0"), 0);
+        QThread::msleep(200);
+        QCOMPARE(send("stop P4"), 0);
+        QThread::msleep(50);
+        const qint64 from = mark();
+        QThread::msleep(300);
+        QVERIFY(since(from).silent());
+        QCOMPARE(send("play P4 from 0"), 0);
+        QThread::msleep(300);
+        QCOMPARE(send("close P4"), 0);
+        QVERIFY(!since(from).silent());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMciAudio)
+#include "test_mci_audio.moc"

@@ -1,0 +1,194 @@
+#include "TestMedia.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace testmedia {
+namespace {
+
+void appendLe32(QByteArray& b, uint32_t v) {
+    char raw[4];
+    qToLittleEndian(v, raw);
+    b.append(raw, 4);
+}
+void appendLe16(QByteArray& b, uint16_t v) {
+    char raw[2];
+    qToLittleEndian(v, raw);
+    b.append(raw, 2);
+}
+void appendBe32(QByteArray& b, uint32_t v) {
+    char raw[4];
+    qToBigEndian(v, raw);
+    b.append(raw, 4);
+}
+void appendVlq(QByteArray& b, uint32_t v) {
+    char bytes[5];
+    int n = 0;
+    bytes[n++] = char(v & 0x7F);
+    while (v >>= 7) bytes[n++] = char((v & 0x7F) | 0x80);
+    while (n) b.append(bytes[--n]);
+}
+
+qint64 clampEnd(qint64 to, qint64 frames) { return to < 0 || to > frames ? frames : to; }
+
+}  // namespace
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+bool writeToneWav(const QString& path, const QList<Tone>& tones, int rate, int channels) {
+    QByteArray pcm;
+    double phase = 0;
+    for (const Tone& tone : tones) {
+        const qint64 frames = qint64(std::llround(tone.seconds * rate));
+        for (qint64 i = 0; i < frames; ++i) {
+            const auto value = int16_t(std::lround(16383 * std::sin(phase)));
+            phase += 2 * std::numbers::pi * tone.frequency / rate;
+            for (int c = 0; c < channels; ++c) appendLe16(pcm, uint16_t(value));
+        }
+    }
+    QByteArray wav("RIFF");
+    appendLe32(wav, uint32_t(36 + pcm.size()));
+    wav.append("WAVEfmt ");
+    appendLe32(wav, 16);
+    appendLe16(wav, 1);  // PCM
+    appendLe16(wav, uint16_t(channels));
+    appendLe32(wav, uint32_t(rate));
+    appendLe32(wav, uint32_t(rate * channels * 2));
+    appendLe16(wav, uint16_t(channels * 2));
+    appendLe16(wav, 16);
+    wav.append("data");
+    appendLe32(wav, uint32_t(pcm.size()));
+    wav.append(pcm);
+    return writeBytes(path, wav);
+}
+
+QByteArray midiBytes(int notes, double noteSeconds) {
+    const int ticksPerQuarter = 480;
+    const auto noteTicks = uint32_t(std::lround(noteSeconds / 0.5 * ticksPerQuarter));  // 120 bpm
+    QByteArray track;
+    appendVlq(track, 0);
+    track.append("\xFF\x51\x03\x07\xA1\x20", 6);  // tempo 500000 µs per quarter
+    appendVlq(track, 0);
+    track.append("\xC0\x00", 2);  // acoustic grand piano
+    for (int i = 0; i < notes; ++i) {
+        const char key = char(60 + (i % 12));
+        appendVlq(track, 0);
+        track.append('\x90').append(key).append('\x64');
+        appendVlq(track, noteTicks);
+        track.append('\x80').append(key).append('\x40');
+    }
+    appendVlq(track, 0);
+    track.append("\xFF\x2F\x00", 3);
+
+    QByteArray smf("MThd");
+    appendBe32(smf, 6);
+    smf.append("\x00\x00\x00\x01", 4);  // format 0, one track
+    smf.append(char(ticksPerQuarter >> 8)).append(char(ticksPerQuarter & 0xFF));
+    smf.append("MTrk");
+    appendBe32(smf, uint32_t(track.size()));
+    smf.append(track);
+    return smf;
+}
+
+bool writeMidi(const QString& path, int notes, double noteSeconds) {
+    return writeBytes(path, midiBytes(notes, noteSeconds));
+}
+
+bool makeMp3(const QString& path, double seconds, double frequency, int kbps) {
+    if (QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()) return false;
+    QStringList args{QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1")};
+    if (kbps > 0) args << QStringLiteral("-C") << QString::number(kbps);
+    args << path << QStringLiteral("synth") << QString::number(seconds) << QStringLiteral("sine")
+         << QString::number(frequency) << QStringLiteral("vol") << QStringLiteral("0.5");
+    QProcess sox;
+    sox.start(QStringLiteral("sox"), args);
+    return sox.waitForFinished(60000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0 &&
+           QFile::exists(path);
+}
+
+qint64 DiskAudio::framesIn(const QString& path, int channels) {
+    return QFile(path).size() / (2 * channels);
+}
+
+DiskAudio DiskAudio::read(const QString& path, qint64 fromFrame, int channels, int rate) {
+    DiskAudio audio;
+    audio.channels_ = channels;
+    audio.rate_ = rate;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(fromFrame * 2 * channels)) return audio;
+    const QByteArray bytes = file.readAll();
+    const qint64 frames = bytes.size() / (2 * channels);
+    audio.samples_.resize(size_t(frames * channels));
+    for (size_t i = 0; i < audio.samples_.size(); ++i)
+        audio.samples_[i] = qFromLittleEndian<int16_t>(bytes.constData() + 2 * i);
+    return audio;
+}
+
+qint64 DiskAudio::firstLoudFrame(int threshold) const {
+    for (size_t i = 0; i < samples_.size(); ++i)
+        if (std::abs(int(samples_[i])) > threshold) return qint64(i) / channels_;
+    return -1;
+}
+
+qint64 DiskAudio::lastLoudFrame(int threshold) const {
+    for (size_t i = samples_.size(); i-- > 0;)
+        if (std::abs(int(samples_[i])) > threshold) return qint64(i) / channels_;
+    return -1;
+}
+
+double DiskAudio::peak(qint64 from, qint64 to) const {
+    to = clampEnd(to, frames());
+    int best = 0;
+    for (qint64 i = from * channels_; i < to * channels_; ++i) best = std::max(best, std::abs(int(samples_[size_t(i)])));
+    return best / 32768.0;
+}
+
+double DiskAudio::rms(qint64 from, qint64 to) const {
+    to = clampEnd(to, frames());
+    if (to <= from) return 0;
+    double sum = 0;
+    for (qint64 i = from * channels_; i < to * channels_; ++i) {
+        const double s = samples_[size_t(i)] / 32768.0;
+        sum += s * s;
+    }
+    return std::sqrt(sum / double((to - from) * channels_));
+}
+
+double DiskAudio::frequency(qint64 from, qint64 to) const {
+    to = clampEnd(to, frames());
+    int crossings = 0;
+    qint64 first = -1, last = -1;
+    for (qint64 f = std::max<qint64>(from, 0) + 1; f < to; ++f) {
+        if ((sample(f - 1) < 0) != (sample(f) < 0)) {
+            ++crossings;
+            if (first < 0) first = f;
+            last = f;
+        }
+    }
+    if (crossings < 3) return 0;
+    return (crossings - 1) / 2.0 / (double(last - first) / rate_);
+}
+
+qint64 DiskAudio::longestQuietRun(qint64 from, qint64 to, int threshold) const {
+    to = clampEnd(to, frames());
+    qint64 best = 0, run = 0;
+    for (qint64 f = std::max<qint64>(from, 0); f < to; ++f) {
+        bool quiet = true;
+        for (int c = 0; c < channels_; ++c) quiet = quiet && std::abs(int(sample(f, c))) < threshold;
+        run = quiet ? run + 1 : 0;
+        best = std::max(best, run);
+    }
+    return best;
+}
+
+}  // namespace testmedia

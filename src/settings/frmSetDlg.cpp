@@ -43,8 +43,11 @@ public:
 
 protected:
     void nextCheckState() override {
+        // Read the state before leaving tristate mode: a greyed box reads as
+        // checked once tristate is off.
+        const Qt::CheckState next = checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked;
         setTristate(false);
-        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        setCheckState(next);
     }
 };
 

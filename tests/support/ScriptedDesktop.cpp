@@ -1,0 +1,122 @@
+#include "ScriptedDesktop.h"
+
+#include "platform/CodePage932.h"
+#include "platform/mci/MciService.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QWidget>
+
+ScriptedDesktop::ScriptedDesktop() { setDesktop(this); }
+
+ScriptedDesktop::~ScriptedDesktop() { setDesktop(nullptr); }
+
+void ScriptedDesktop::useRealMci() {
+    mci = [](const QByteArray& command) { return MciService::instance().sendString(command); };
+}
+
+void ScriptedDesktop::clear() {
+    calls.clear();
+    mciCommands.clear();
+    mciBytes.clear();
+}
+
+int ScriptedDesktop::msgBox(const QString& text, int style, const QString& title) {
+    calls << QStringLiteral("MsgBox %1 %2 %3").arg(style).arg(title, text);
+    if (!msgBoxAnswers.empty()) {
+        const int answer = msgBoxAnswers.front();
+        msgBoxAnswers.pop_front();
+        return answer;
+    }
+    return style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok;
+}
+
+std::optional<QString> ScriptedDesktop::fileDialog(FileDialogKind kind, const QString& filter,
+                                                   const QString& fileName, int32_t flags) {
+    calls << QStringLiteral("%1 %2 %3 [%4]")
+                 .arg(kind == FileDialogKind::Open ? QStringLiteral("ShowOpen") : QStringLiteral("ShowSave"))
+                 .arg(flags)
+                 .arg(filter, fileName);
+    if (fileAnswers.empty()) return std::nullopt;
+    const bool chosen = fileAnswers.front().has_value();
+    const QString name = chosen ? *fileAnswers.front() : QString();
+    fileAnswers.pop_front();
+    if (!chosen) return std::nullopt;
+    return name;
+}
+
+std::optional<uint32_t> ScriptedDesktop::colorDialog(uint32_t color, int32_t flags) {
+    calls << QStringLiteral("ShowColor %1 %2").arg(flags).arg(color, 8, 16, QLatin1Char('0'));
+    if (colorAnswers.empty()) return std::nullopt;
+    auto answer = colorAnswers.front();
+    colorAnswers.pop_front();
+    return answer;
+}
+
+void ScriptedDesktop::showModal(QWidget* window) {
+    calls << QStringLiteral("ShowModal ") + window->objectName();
+    window->show();
+    if (!modalScripts.empty()) {
+        auto script = std::move(modalScripts.front());
+        modalScripts.pop_front();
+        script(window);
+    }
+    window->hide();
+}
+
+int ScriptedDesktop::setWindowPos(QWidget* window, int insertAfter, int x, int y, int cx, int cy,
+                                  uint32_t flags) {
+    calls << QStringLiteral("SetWindowPos %1 %2 %3 %4 %5 %6 %7")
+                 .arg(window->objectName())
+                 .arg(insertAfter)
+                 .arg(x)
+                 .arg(y)
+                 .arg(cx)
+                 .arg(cy)
+                 .arg(flags);
+    return 1;
+}
+
+int ScriptedDesktop::releaseCapture() {
+    calls << QStringLiteral("ReleaseCapture");
+    return 1;
+}
+
+intptr_t ScriptedDesktop::sendMessage(QWidget* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    calls << QStringLiteral("SendMessage %1 %2 %3 %4").arg(window->objectName()).arg(message).arg(wParam).arg(lParam);
+    return 0;
+}
+
+QAction* findMenuItem(QMenu* menu, const QString& name) {
+    for (QAction* action : menu->actions()) {
+        if (action->objectName() == name) return action;
+        if (action->menu()) {
+            if (action->menu()->objectName() == name) return action;
+            if (QAction* found = findMenuItem(action->menu(), name)) return found;
+        }
+    }
+    return nullptr;
+}
+
+void ScriptedDesktop::popupMenu(QWidget*, QMenu* menu) {
+    calls << QStringLiteral("PopupMenu ") + menu->objectName();
+    if (popupChoices.empty()) return;
+    const QString choice = popupChoices.front();
+    popupChoices.pop_front();
+    if (choice.isEmpty()) return;
+    if (QAction* item = findMenuItem(menu, choice); item && item->isVisible() && item->isEnabled())
+        item->trigger();
+}
+
+int ScriptedDesktop::mciSendString(const QByteArray& command) {
+    const QString text = cp932::toUnicode(command);
+    calls << QStringLiteral("mci ") + text;
+    mciCommands << text;
+    mciBytes << command;
+    return mci(command);
+}
+
+void ScriptedDesktop::endProcess() {
+    calls << QStringLiteral("End");
+    throw ProcessEnded{};
+}

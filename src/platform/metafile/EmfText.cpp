@@ -1,0 +1,255 @@
+// Text records: ExtTextOutW/A and SmallTextOut, drawn with the nearest
+// installed face at the size and angle the font asks for.
+#include "platform/metafile/EmfPlayer.h"
+
+#include "platform/metafile/Fonts.h"
+
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace metafile::emf {
+
+namespace {
+
+constexpr quint32 TA_UPDATECP = 1;
+constexpr quint32 ETO_OPAQUE = 0x2;
+constexpr quint32 ETO_CLIPPED = 0x4;
+constexpr quint32 ETO_GLYPH_INDEX = 0x10;
+constexpr quint32 ETO_NO_RECT = 0x100;
+constexpr quint32 ETO_SMALL_CHARS = 0x200;
+constexpr quint32 ETO_PDY = 0x2000;
+
+// Text is laid out at a whole pixel size no larger than this and scaled up,
+// so that a huge font does not make Qt rasterise huge glyph caches.
+constexpr int MaxLayoutPixels = 512;
+
+double length(QPointF v) { return std::hypot(v.x(), v.y()); }
+
+bool isDoubleByteCharset(quint8 cs) { return cs == 128 || cs == 129 || cs == 130 || cs == 134 || cs == 136; }
+
+}  // namespace
+
+QFont Player::qtFont(const Font& f, double pixelSize) const {
+    QFont font(substituteFace(f.face.isEmpty() ? QStringLiteral("Arial") : f.face));
+    font.setPixelSize(std::max(1, int(std::lround(pixelSize))));
+    if (f.weight > 0) font.setWeight(QFont::Weight(std::clamp(f.weight, 100, 900)));
+    font.setItalic(f.italic);
+    font.setUnderline(f.underline);
+    font.setStrikeOut(f.strikeOut);
+    return font;
+}
+
+void Player::drawText(QPointF reference, const QString& textIn, const std::vector<double>& dx, quint32 options,
+                      const QRectF& rect) {
+    const QTransform t = logicalToImage();
+    const bool haveRect = !(options & ETO_NO_RECT) && rect.width() != 0 && rect.height() != 0;
+    if ((options & ETO_OPAQUE) && haveRect && !inPath_) {
+        QPainterPath p;
+        p.addRect(rect.normalized());
+        painter_.setTransform(QTransform());
+        painter_.fillPath(t.map(p), dc_.bkColor);
+    }
+    if (textIn.isEmpty() || !dc_.font) return;
+    const Font& f = dc_.font->font;
+    const QString text = mapSymbolText(textIn, f.face);
+
+    const QPointF ref = (dc_.textAlign & TA_UPDATECP) ? dc_.current : reference;
+    const QPointF o = t.map(ref);
+    const QPointF ux = t.map(ref + QPointF(1, 0)) - o;
+    QPointF uy = t.map(ref + QPointF(0, 1)) - o;
+    const double lx = length(ux), ly = length(uy);
+    if (!(lx > 0) || !(ly > 0) || !finite(lx) || !finite(ly) || !finite(o.x()) || !finite(o.y())) return;
+
+    // Em height in image pixels.
+    double em;
+    if (f.height == 0) {
+        em = 12.0 / 72.0 * 25.4 * devPerMm_.height() * std::abs(deviceToImage_.m22());
+    } else {
+        em = std::abs(double(f.height)) * ly;
+        if (f.height > 0) {
+            // A positive height is the cell (ascent + descent), not the em.
+            const QString key = f.face;
+            auto it = cellToEm_.constFind(key);
+            if (it == cellToEm_.constEnd()) {
+                const QFontMetricsF fm(qtFont(f, 100));
+                const double cell = fm.ascent() + fm.descent();
+                it = cellToEm_.insert(key, cell > 0 ? 100.0 / cell : 1.0);
+            }
+            em *= it.value();
+        }
+    }
+    const double maxEm = 4.0 * std::max(imageSize_.width(), imageSize_.height());
+    if (!(em >= 0.5)) return;
+    em = std::min(em, maxEm);
+    const int layoutPx = std::clamp(int(std::lround(em)), 1, MaxLayoutPixels);
+    const double k = em / layoutPx;  // image pixels per layout pixel
+    const QFont font = qtFont(f, layoutPx);
+    const QFontMetricsF fm(font);
+
+    // Horizontal stretch: an anisotropic mapping, or a width the font asks for.
+    double hs = lx / ly;
+    if (f.width > 0) {
+        const double natural = fm.averageCharWidth() * k;
+        if (natural > 0) hs = std::clamp(f.width * lx / natural, 0.05, 20.0);
+    }
+
+    // Text stands upright on the device even when the mapping flips the y axis.
+    const QPointF xdir = ux / lx;
+    QPointF ydir = uy / ly;
+    if (xdir.x() * ydir.y() - xdir.y() * ydir.x() < 0) ydir = -ydir;
+    QTransform local;
+    local.rotate(-f.escapement / 10.0);
+    local = local * QTransform::fromScale(k * hs, k) *
+            QTransform(xdir.x(), xdir.y(), ydir.x(), ydir.y(), o.x(), o.y());
+    if (!finiteTransform(local)) return;
+
+    // Advances in layout pixels.
+    const double perLogical = lx / (k * hs);
+    std::vector<double> advance;
+    double width = 0;
+    if (!dx.empty()) {
+        advance.reserve(dx.size());
+        for (double d : dx) {
+            advance.push_back(clampd(d * perLogical, -1e6, 1e6));
+            width += advance.back();
+        }
+    } else {
+        width = fm.horizontalAdvance(text);
+    }
+
+    double x0 = 0;
+    switch (dc_.textAlign & 6) {
+    case 6: x0 = -width / 2; break;  // TA_CENTER
+    case 2: x0 = -width; break;      // TA_RIGHT
+    default: break;
+    }
+    double y0 = fm.ascent();  // TA_TOP
+    if ((dc_.textAlign & 24) == 24) y0 = 0;                 // TA_BASELINE
+    else if ((dc_.textAlign & 24) == 8) y0 = -fm.descent();  // TA_BOTTOM
+
+    if (dc_.textAlign & TA_UPDATECP) {
+        dc_.current = ref + QPointF((dc_.textAlign & 6) == 2 ? -width / perLogical : width / perLogical, 0);
+    }
+
+    if (inPath_) {
+        QPainterPath glyphs;
+        if (advance.empty()) {
+            glyphs.addText(QPointF(x0, y0), font, text);
+        } else {
+            double pos = x0;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                glyphs.addText(QPointF(pos, y0), font, QString(text[i]));
+                pos += i < qsizetype(advance.size()) ? advance[size_t(i)] : 0;
+            }
+        }
+        path_.addPath(local.map(glyphs));
+        return;
+    }
+
+    painter_.save();
+    if ((options & ETO_CLIPPED) && haveRect) {
+        QPainterPath clip;
+        clip.addRect(rect.normalized());
+        painter_.setTransform(QTransform());
+        painter_.setClipPath(t.map(clip), Qt::IntersectClip);
+    }
+    painter_.setTransform(local);
+    if (dc_.bkMode == 2)
+        painter_.fillRect(QRectF(x0, y0 - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
+    painter_.setFont(font);
+    painter_.setPen(dc_.textColor);
+    if (advance.empty()) {
+        painter_.drawText(QPointF(x0, y0), text);
+    } else {
+        double pos = x0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const qsizetype start = i;
+            if (text[i].isHighSurrogate() && i + 1 < text.size()) ++i;
+            painter_.drawText(QPointF(pos, y0), text.mid(start, i - start + 1));
+            for (qsizetype j = start; j <= i; ++j) pos += j < qsizetype(advance.size()) ? advance[size_t(j)] : 0;
+        }
+    }
+    painter_.restore();
+}
+
+void Player::textRecord(const Record& r, bool wide) {
+    // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then EMRTEXT at 36.
+    if (!r.has(8, 68)) return;
+    const QPointF reference = r.pointL(36);
+    const quint32 chars = r.u32(44);
+    const quint32 offString = r.u32(48);
+    const quint32 options = r.u32(52);
+    const QRectF rect = r.rectL(56);
+    const quint32 offDx = r.u32(72);
+
+    QString text;
+    if (chars > 0) {
+        if (!r.hasArray(offString, chars, wide ? 2 : 1)) return;
+        if (wide) {
+            text.resize(chars);
+            for (quint32 i = 0; i < chars; ++i) text[i] = QChar(char16_t(r.u16(offString + 2 * i)));
+        } else {
+            const QByteArray bytes(reinterpret_cast<const char*>(r.data() + offString), chars);
+            const Font* f = dc_.font ? &dc_.font->font : nullptr;
+            text = f ? decodeText(bytes, f->charset, f->face) : QString::fromLatin1(bytes);
+        }
+    }
+    if (options & ETO_GLYPH_INDEX) text.clear();  // glyph numbers of a font we do not have
+
+    std::vector<double> dx;
+    const bool pdy = options & ETO_PDY;
+    const quint64 dxCount = quint64(chars) * (pdy ? 2 : 1);
+    if (offDx != 0 && chars > 0 && r.hasArray(offDx, dxCount, 4)) {
+        dx.reserve(chars);
+        for (quint32 i = 0; i < chars; ++i) dx.push_back(r.i32(offDx + 4 * i * (pdy ? 2 : 1)));
+        if (!wide && text.size() != qsizetype(chars)) {
+            // Multi-byte characters: one advance per byte, so merge them.
+            const Font* f = dc_.font ? &dc_.font->font : nullptr;
+            if (f && isDoubleByteCharset(f->charset)) {
+                std::vector<double> merged;
+                const QByteArray bytes(reinterpret_cast<const char*>(r.data() + offString), chars);
+                for (quint32 i = 0; i < chars; ++i) {
+                    const uchar b = uchar(bytes[i]);
+                    const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+                    double d = dx[i];
+                    if (lead && i + 1 < chars) d += dx[++i];
+                    merged.push_back(d);
+                }
+                dx.swap(merged);
+            }
+            if (qsizetype(dx.size()) != text.size()) dx.clear();
+        }
+    }
+    drawText(reference, text, dx, options, rect);
+}
+
+void Player::smallTextRecord(const Record& r) {
+    if (!r.has(8, 28)) return;
+    const QPointF reference = r.pointL(8);
+    const quint32 chars = r.u32(16);
+    const quint32 options = r.u32(20);
+    QRectF rect;
+    quint32 at = 36;
+    if (!(options & ETO_NO_RECT)) {
+        if (!r.has(36, 16)) return;
+        rect = r.rectL(36);
+        at = 52;
+    }
+    QString text;
+    if (options & ETO_SMALL_CHARS) {
+        if (!r.hasArray(at, chars, 1)) return;
+        const QByteArray bytes(reinterpret_cast<const char*>(r.data() + at), chars);
+        const Font* f = dc_.font ? &dc_.font->font : nullptr;
+        text = f ? decodeText(bytes, f->charset, f->face) : QString::fromLatin1(bytes);
+    } else {
+        if (!r.hasArray(at, chars, 2)) return;
+        text.resize(chars);
+        for (quint32 i = 0; i < chars; ++i) text[i] = QChar(char16_t(r.u16(at + 2 * i)));
+    }
+    if (options & ETO_GLYPH_INDEX) text.clear();
+    drawText(reference, text, {}, options, rect);
+}
+
+}  // namespace metafile::emf

@@ -1,0 +1,124 @@
+// The desktop services the windows rely on: picture loading, the existence
+// test, the common dialog's cancel and memory, and file-dialog filters.
+#include "ScriptedDesktop.h"
+#include "platform/CommonDialog.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/Picture.h"
+#include "platform/QtDesktop.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestDesktopServices : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+    QString write(const QString& name, const QByteArray& bytes) {
+        const QString p = dir.filePath(name);
+        QFile f(p);
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(p));
+        f.write(bytes);
+        return p;
+    }
+
+private slots:
+    void loadsQtFormatsByContentAtNaturalSize() {
+        QImage image(7, 5, QImage::Format_RGB32);
+        image.fill(QColor(0, 128, 255));
+        // Qt writes no GIF: a 7 x 5 one of the same colour, byte by byte.
+        static const unsigned char gif[] = {
+            0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x07, 0x00, 0x05, 0x00, 0xf0, 0x00, 0x00, 0x00, 0x80, 0xff,
+            0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
+            0x07, 0x00, 0x05, 0x00, 0x00, 0x02, 0x05, 0x84, 0x8f, 0xa9, 0xbb, 0x05, 0x00, 0x3b};
+        write("pic_GIF.dat", QByteArray(reinterpret_cast<const char*>(gif), sizeof gif));
+        for (const char* format : {"BMP", "JPG", "GIF", "PNG"}) {
+            // A misleading extension: the reader goes by content.
+            const QString p = dir.filePath(QStringLiteral("pic_%1.dat").arg(format));
+            if (QByteArray(format) != "GIF") QVERIFY(image.save(p, format));
+            const QImage loaded = LoadPicture(p);
+            QCOMPARE(loaded.size(), QSize(7, 5));
+            const QColor c = loaded.pixelColor(3, 2);
+            QVERIFY2(qAbs(c.blue() - 255) < 8 && qAbs(c.green() - 128) < 8, format);
+        }
+        QVERIFY(LoadPicture(QString()).isNull());
+    }
+
+    void unreadablePicturesRaise() {
+        auto number = [](const QString& p) {
+            try {
+                LoadPicture(p);
+            } catch (const RuntimeError& e) {
+                return e.number();
+            }
+            return 0;
+        };
+        QCOMPARE(number(dir.filePath("missing.bmp")), 53);
+        QCOMPARE(number(dir.path()), 53);
+        QCOMPARE(number(write("text.bmp", "hello, not a picture")), 481);
+        QCOMPARE(number(write("empty.gif", "")), 481);
+        // A BMP header claiming 100000 x 100000 pixels is refused, not allocated.
+        QByteArray bmp(54, '\0');
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        qToLittleEndian<quint32>(54, bmp.data() + 10);
+        qToLittleEndian<quint32>(40, bmp.data() + 14);
+        qToLittleEndian<qint32>(100000, bmp.data() + 18);
+        qToLittleEndian<qint32>(100000, bmp.data() + 22);
+        qToLittleEndian<quint16>(1, bmp.data() + 26);
+        qToLittleEndian<quint16>(24, bmp.data() + 28);
+        QCOMPARE(number(write("huge.bmp", bmp)), 481);
+    }
+
+    void existenceTestSeesOrdinaryFilesOnly() {
+        const QString p = write("a.wav", "x");
+        QCOMPARE(Dir(p), QStringLiteral("a.wav"));
+        QCOMPARE(Dir(dir.filePath("nothing.wav")), QString());
+        QCOMPARE(Dir(write(".secret.wav", "x")), QString());
+        QCOMPARE(Dir(dir.path()), QString());
+        QCOMPARE(Dir(QString()), QString());
+        QCOMPARE(Dir(dir.filePath("*.wav")), QStringLiteral("a.wav"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, Dir(QString::fromUtf16(u"x\0y", 3)));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, Dir(QString(5000, QLatin1Char('a'))));
+    }
+
+    void commonDialogCancelKeepsValuesAndRaises() {
+        ScriptedDesktop desk;
+        CommonDialog d;
+        d.Filter = "Data(*.zm1)|*.zm1";
+        d.Flags = 4;
+        desk.fileAnswers.push_back(QStringLiteral("/tmp/one.zm1"));
+        d.ShowOpen();
+        QCOMPARE(d.FileName, QStringLiteral("/tmp/one.zm1"));
+        // The next dialog opens on the name left by the previous use.
+        desk.fileAnswers.push_back(std::nullopt);
+        d.Flags = 2;
+        QVERIFY_THROWS_EXCEPTION(CancelError, d.ShowSave());
+        QCOMPARE(d.FileName, QStringLiteral("/tmp/one.zm1"));
+        QCOMPARE(desk.calls, QStringList({"ShowOpen 4 Data(*.zm1)|*.zm1 []",
+                                          "ShowSave 2 Data(*.zm1)|*.zm1 [/tmp/one.zm1]"}));
+        d.Color = 0x123456;
+        desk.colorAnswers.push_back(std::nullopt);
+        try {
+            d.ShowColor();
+            QFAIL("a cancelled colour dialog must raise");
+        } catch (const CancelError& e) {
+            QCOMPARE(e.number(), 32755);
+        }
+        QCOMPARE(d.Color, 0x123456u);
+        desk.colorAnswers.push_back(0x00FF00u);
+        d.ShowColor();
+        QCOMPARE(d.Color, 0x00FF00u);
+    }
+
+    void filterPairsBecomeQtNameFilters() {
+        QCOMPARE(qtNameFilters("サウンドファイル(*.wav)|*.wav|MP3ファイル(*.mp3)|*.mp3"),
+                 QStringList({"サウンドファイル(*.wav) (*.wav)", "MP3ファイル(*.mp3) (*.mp3)"}));
+        QCOMPARE(qtNameFilters("イメージ|*.bmp;*.jpg;*.gif"), QStringList({"イメージ (*.bmp *.jpg *.gif)"}));
+        QCOMPARE(qtNameFilters("odd|"), QStringList({"odd ()"}));
+        QCOMPARE(qtNameFilters("lonely"), QStringList());
+    }
+};
+
+QTEST_MAIN(TestDesktopServices)
+#include "test_desktop_services.moc"

@@ -1,0 +1,109 @@
+// The exact media command strings a sound channel sends, and when it sends none.
+#include "ScriptedDesktop.h"
+#include "platform/App.h"
+#include "platform/CodePage932.h"
+#include "platform/Errors.h"
+#include "sound/mdlSndAPI.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestMdlSndApi : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString A;
+
+    QString touch(const QString& name) {
+        const QString p = dir.filePath(name);
+        QFile f(p);
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot create %s", qPrintable(p));
+        f.write("x");
+        return p;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir.isValid());
+        A = EXEName() + "P1";
+    }
+
+    void deviceTypeByLastThreeCharacters_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("wav") << "a.wav" << "waveaudio";
+        QTest::newRow("upper WAV") << "b.WAV" << "waveaudio";
+        QTest::newRow("mp3 lower") << "c.mp3" << "mpegvideo";
+        QTest::newRow("mid") << "d.Mid" << "sequencer";
+        QTest::newRow("no dot needed") << "plainwav" << "waveaudio";
+        QTest::newRow("midi not played") << "e.midi" << "";
+        QTest::newRow("wave not played") << "f.wave" << "";
+        QTest::newRow("ogg not played") << "g.ogg" << "";
+    }
+    void deviceTypeByLastThreeCharacters() {
+        QFETCH(QString, name);
+        QFETCH(QString, type);
+        ScriptedDesktop desk;
+        const QString p = touch(name);
+        PlayMciSound(p, "P1", false, 0);
+        QStringList expected{"close " + A};
+        if (!type.isEmpty())
+            expected << "open \"" + p + "\" type " + type + " alias " + A + " wait"
+                     << "stop " + A << "play " + A + " from 0";
+        QCOMPARE(desk.mciCommands, expected);
+    }
+
+    void nothingSentForMissingEmptyHiddenOrFolder() {
+        ScriptedDesktop desk;
+        PlayMciSound(dir.filePath("missing.wav"), "P1", false, 0);
+        PlayMciSound(QString(), "P1", false, 0);
+        PlayMciSound(touch(".hidden.wav"), "P1", false, 0);
+        QVERIFY(QDir(dir.path()).mkdir("folder.wav"));
+        PlayMciSound(dir.filePath("folder.wav"), "P1", false, 0);
+        QCOMPARE(desk.calls, QStringList());
+    }
+
+    void failedOpenStopsAfterOpen() {
+        ScriptedDesktop desk;
+        desk.mci = [](const QByteArray& c) { return c.startsWith("open ") ? 296 : 0; };
+        const QString p = touch("broken.mp3");
+        PlayMciSound(p, "P1", false, 0);
+        QCOMPARE(desk.mciCommands,
+                 QStringList({"close " + A, "open \"" + p + "\" type mpegvideo alias " + A + " wait"}));
+    }
+
+    void waitingPlayBlocksInsteadOfStopAndPlay() {
+        ScriptedDesktop desk;
+        const QString p = touch("w.wav");
+        PlayMciSound(p, "P2", true, 5);
+        const QString a2 = EXEName() + "P2";
+        QCOMPARE(desk.mciCommands, QStringList({"close " + a2, "open \"" + p + "\" type waveaudio alias " + a2 + " wait",
+                                                "play " + a2 + " from 0 wait"}));
+    }
+
+    void japanesePathIsSentInCodePage932() {
+        ScriptedDesktop desk;
+        const QString p = touch(QStringLiteral("音.wav"));
+        PlayMciSound(p, "P1", false, 0);
+        QCOMPARE(desk.mciBytes.size(), 4);
+        const QByteArray expected =
+            "open \"" + QFile::encodeName(dir.path()) + "/\x89\xB9.wav\" type waveaudio alias " + A.toLatin1() + " wait";
+        // The folder part is ASCII in a temporary directory, so both encodings agree there.
+        QCOMPARE(desk.mciBytes[1], expected);
+    }
+
+    void unusablePathRaisesBeforeAnythingIsSent() {
+        ScriptedDesktop desk;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, PlayMciSound(QString::fromUtf16(u"a\0b.wav", 7), "P1", false, 0));
+        QCOMPARE(desk.calls, QStringList());
+    }
+
+    void closeSoundsClosesBothChannelsAlways() {
+        ScriptedDesktop desk;
+        desk.mci = [](const QByteArray&) { return 263; };
+        CloseMciSounds();
+        QCOMPARE(desk.mciCommands, QStringList({"close " + A, "close " + EXEName() + "P2"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMdlSndApi)
+#include "test_mdlsndapi.moc"

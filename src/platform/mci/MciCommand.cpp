@@ -11,11 +11,13 @@ bool equalsAscii(const QByteArray& word, const char* keyword) {
     return word.compare(QByteArray(keyword), Qt::CaseInsensitive) == 0;
 }
 
-std::optional<Verb> verbOf(const QByteArray& word) {
-    if (equalsAscii(word, "open")) return Verb::Open;
-    if (equalsAscii(word, "play")) return Verb::Play;
-    if (equalsAscii(word, "stop")) return Verb::Stop;
-    if (equalsAscii(word, "close")) return Verb::Close;
+bool isKeyword(const Word& word, const char* keyword) { return !word.quoted && equalsAscii(word.text, keyword); }
+
+std::optional<Verb> verbOf(const Word& word) {
+    if (isKeyword(word, "open")) return Verb::Open;
+    if (isKeyword(word, "play")) return Verb::Play;
+    if (isKeyword(word, "stop")) return Verb::Stop;
+    if (isKeyword(word, "close")) return Verb::Close;
     return std::nullopt;
 }
 
@@ -41,8 +43,8 @@ std::optional<uint32_t> parseUnsigned(const QByteArray& word) {
 
 }  // namespace
 
-std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text) {
-    QList<QByteArray> words;
+std::variant<QList<Word>, int> tokenize(const QByteArray& text) {
+    QList<Word> words;
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n) {
@@ -53,13 +55,13 @@ std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text) {
         if (text[i] == '"') {
             const qsizetype close = text.indexOf('"', i + 1);
             if (close < 0) return mcierr::NoClosingQuote;
-            words.append(text.mid(i + 1, close - i - 1));
+            words.append({text.mid(i + 1, close - i - 1), true});
             i = close + 1;
             continue;
         }
         qsizetype end = i;
         while (end < n && !isBlank(text[end])) ++end;
-        words.append(text.mid(i, end - i));
+        words.append({text.mid(i, end - i), false});
         i = end;
     }
     return words;
@@ -68,7 +70,7 @@ std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text) {
 ParseResult parseCommand(const QByteArray& text) {
     auto tokenized = tokenize(text);
     if (const int* error = std::get_if<int>(&tokenized)) return *error;
-    const QList<QByteArray>& words = std::get<QList<QByteArray>>(tokenized);
+    const QList<Word>& words = std::get<QList<Word>>(tokenized);
     if (words.isEmpty()) return mcierr::MissingCommandString;
 
     const std::optional<Verb> verb = verbOf(words[0]);
@@ -77,31 +79,31 @@ ParseResult parseCommand(const QByteArray& text) {
 
     Command command;
     command.verb = *verb;
-    command.device = words[1];
+    command.device = words[1].text;
     bool haveType = false;
     bool haveAlias = false;
 
     for (qsizetype i = 2; i < words.size(); ++i) {
-        const QByteArray& word = words[i];
+        const Word& word = words[i];
         const bool hasValue = i + 1 < words.size();
-        if (equalsAscii(word, "wait")) {
+        if (isKeyword(word, "wait")) {
             if (command.wait) return mcierr::DuplicateFlags;
             command.wait = true;
-        } else if (command.verb == Verb::Open && equalsAscii(word, "type")) {
+        } else if (command.verb == Verb::Open && isKeyword(word, "type")) {
             if (haveType) return mcierr::DuplicateFlags;
             if (!hasValue) return mcierr::MissingStringArgument;
-            const std::optional<DeviceType> type = deviceTypeOf(words[++i]);
+            const std::optional<DeviceType> type = deviceTypeOf(words[++i].text);
             if (!type) return mcierr::InvalidDeviceName;
             command.type = *type;
             haveType = true;
-        } else if (command.verb == Verb::Open && equalsAscii(word, "alias")) {
+        } else if (command.verb == Verb::Open && isKeyword(word, "alias")) {
             if (haveAlias) return mcierr::DuplicateFlags;
-            if (!hasValue || words[i + 1].isEmpty()) return mcierr::MissingStringArgument;
-            command.alias = words[++i];
+            if (!hasValue || words[i + 1].text.isEmpty()) return mcierr::MissingStringArgument;
+            command.alias = words[++i].text;
             haveAlias = true;
-        } else if (command.verb == Verb::Play && equalsAscii(word, "from")) {
+        } else if (command.verb == Verb::Play && isKeyword(word, "from")) {
             if (command.fromMs) return mcierr::DuplicateFlags;
-            const std::optional<uint32_t> ms = hasValue ? parseUnsigned(words[++i]) : std::nullopt;
+            const std::optional<uint32_t> ms = hasValue ? parseUnsigned(words[++i].text) : std::nullopt;
             if (!ms) return mcierr::BadInteger;
             command.fromMs = ms;
         } else {

@@ -38,8 +38,15 @@ using ParseResult = std::variant<Command, int>;
 
 ParseResult parseCommand(const QByteArray& text);
 
-// The words of a command string, quotes removed. Returns the error number when
-// a quoted word has no closing quote.
-std::variant<QList<QByteArray>, int> tokenize(const QByteArray& text);
+// One word of a command string. A quoted word is never taken as a verb or
+// keyword: it is always a name or a path.
+struct Word {
+    QByteArray text;  // quotes removed
+    bool quoted = false;
+};
+
+// The words of a command string. Returns the error number when a quoted word
+// has no closing quote.
+std::variant<QList<Word>, int> tokenize(const QByteArray& text);
 
 }  // namespace mci

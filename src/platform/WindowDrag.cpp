@@ -30,6 +30,8 @@ public:
             return true;
         }
         case QEvent::MouseButtonRelease:
+            // Motion just before the release may have been folded into it.
+            window_->move(static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - offset_);
             finish();
             return false;
         default:

@@ -649,7 +649,10 @@ void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& s
     const QTransform t = place * logicalToImage();
     if (!finiteTransform(t)) return;
     painter_.setTransform(t);
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    // Enlarged bitmaps keep their square pixels, as GDI stretches them;
+    // reduced ones are filtered so that fine detail does not turn to noise.
+    const double scaleX = std::hypot(t.m11(), t.m12()), scaleY = std::hypot(t.m21(), t.m22());
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, scaleX < 1 || scaleY < 1);
     QImage img = image;
     QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
     switch (rop) {

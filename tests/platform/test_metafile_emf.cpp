@@ -1,0 +1,441 @@
+// The EMF player on files written record by record here: where things land,
+// what clipping, transforms, paths, text and bitmaps do, and what broken input
+// gets (refused, or drawn up to the fault; never a crash or a hang).
+#include "platform/metafile/Metafile.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// Record types used below.
+enum : quint32 {
+    HEADER = 1, POLYGON16 = 86, POLYBEZIERTO16 = 88, POLYPOLYGON16 = 91, SETWINDOWEXTEX = 9, SETVIEWPORTEXTEX = 11,
+    SETMAPMODE = 17, SETBKMODE = 18, SETPOLYFILLMODE = 19, SETROP2 = 20, SETTEXTALIGN = 22, SETTEXTCOLOR = 24,
+    MOVETOEX = 27, EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
+    SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEBRUSHINDIRECT = 39,
+    ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
+    SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
+    EXTTEXTOUTW = 84, EOF_ = 14,
+};
+constexpr quint32 NullPen = 0x80000008;
+constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
+
+quint32 f2u(float f) {
+    quint32 u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+// Writes an EMF: the reference device is 96 dpi, so with a frame at the
+// origin one device pixel is one image pixel.
+class Emf {
+public:
+    Emf(int widthPx = 96, int heightPx = 48) {
+        words({HEADER, 88, 0, 0, quint32(widthPx - 1), quint32(heightPx - 1), 0, 0,
+               quint32(widthPx * 2540 / 96), quint32(heightPx * 2540 / 96), 0x464D4520, 0x10000, 0, 0, 16, 0, 0, 0,
+               960, 960, 254, 254});
+    }
+    Emf& rec(quint32 type, std::initializer_list<quint32> params) {
+        words({type, quint32(8 + 4 * params.size())});
+        words(params);
+        return *this;
+    }
+    Emf& rec(quint32 type, const QByteArray& payload) {
+        words({type, quint32(8 + payload.size())});
+        data_ += payload;
+        return *this;
+    }
+    Emf& redBrush() {
+        rec(CREATEBRUSHINDIRECT, {1, 0, Red, 0});
+        rec(SELECTOBJECT, {1});
+        return rec(SELECTOBJECT, {NullPen});
+    }
+    Emf& rect(int l, int t, int r, int b) { return rec(RECTANGLE, {quint32(l), quint32(t), quint32(r), quint32(b)}); }
+    QByteArray bytes() const {
+        QByteArray out = data_;
+        out += le({EOF_, 20, 0, 16, 20});
+        qToLittleEndian<quint32>(quint32(out.size()), out.data() + 48);
+        return out;
+    }
+    void words(std::initializer_list<quint32> w) { data_ += le(w); }
+    QByteArray& raw() { return data_; }
+
+    static QByteArray le(std::initializer_list<quint32> w) {
+        QByteArray b(int(w.size() * 4), '\0');
+        int i = 0;
+        for (quint32 v : w) qToLittleEndian(v, b.data() + 4 * i++);
+        return b;
+    }
+
+private:
+    QByteArray data_;
+};
+
+QImage render(const QByteArray& emf) {
+    QString error;
+    QImage img = metafile::render(emf, &error);
+    return img;
+}
+
+bool isRed(const QImage& img, int x, int y) { return img.pixel(x, y) == qRgb(255, 0, 0); }
+bool isEmpty(const QImage& img, int x, int y) { return qAlpha(img.pixel(x, y)) == 0; }
+
+int countColour(const QImage& img, const QRect& area, QRgb colour) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (img.valid(x, y) && qAlpha(img.pixel(x, y)) > 128 && (img.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF))
+                ++n;
+    return n;
+}
+
+// RGNDATA with the given device rectangles.
+QByteArray region(std::initializer_list<QRect> rects) {
+    QByteArray b = Emf::le({32, 1, quint32(rects.size()), quint32(16 * rects.size()), 0, 0, 0, 0});
+    for (const QRect& r : rects)
+        b += Emf::le({quint32(r.left()), quint32(r.top()), quint32(r.right() + 1), quint32(r.bottom() + 1)});
+    return b;
+}
+
+QByteArray font(qint32 height, const QString& face) {
+    QByteArray b = Emf::le({1, quint32(height), 0, 0, 0, 400, 0, 0, 0, 0});
+    b.resize(12 + 28 - 8);  // LOGFONTW up to the face name
+    QByteArray name(64, '\0');
+    for (int i = 0; i < face.size() && i < 31; ++i) qToLittleEndian<quint16>(face[i].unicode(), name.data() + 2 * i);
+    return b + name;
+}
+
+QByteArray textOut(int x, int y, const QString& text, quint32 options = 0, QRect clip = {}) {
+    const quint32 offString = 76;
+    QByteArray b = Emf::le({0, 0, 0, 0, 1, f2u(1), f2u(1), quint32(x), quint32(y), quint32(text.size()), offString,
+                            options, quint32(clip.left()), quint32(clip.top()), quint32(clip.right() + 1),
+                            quint32(clip.bottom() + 1), 0});
+    QByteArray s(text.size() * 2, '\0');
+    for (int i = 0; i < text.size(); ++i) qToLittleEndian<quint16>(text[i].unicode(), s.data() + 2 * i);
+    while (s.size() % 4) s.append('\0');
+    return b + s;
+}
+
+// StretchDIBits of a 2 x 2 24-bit bitmap: bottom row blue, green; top row red, white.
+QByteArray stretchDib(int x, int y, int cx, int cy, qint32 biWidth = 2, quint32 cbBits = 16) {
+    QByteArray b = Emf::le({0, 0, 0, 0, quint32(x), quint32(y), 0, 0, 2, 2, 80, 40, 120, cbBits, 0, 0x00CC0020,
+                            quint32(cx), quint32(cy)});
+    b += Emf::le({40, quint32(biWidth), 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
+    const uchar bits[16] = {0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
+    b += QByteArray(reinterpret_cast<const char*>(bits), 16);
+    return b;
+}
+
+}  // namespace
+
+class TestMetafileEmf : public QObject {
+    Q_OBJECT
+
+private slots:
+    void naturalSizeAndPlacement() {
+        QImage img = render(Emf().redBrush().rect(10, 10, 30, 20).bytes());
+        QCOMPARE(img.size(), QSize(96, 48));
+        QVERIFY(isRed(img, 20, 15));
+        QVERIFY(isEmpty(img, 5, 5));
+        QVERIFY(isEmpty(img, 40, 15));
+
+        // A reference device of twice the resolution: its pixels are half as large.
+        Emf fine;
+        qToLittleEndian<quint32>(127, fine.raw().data() + 80);
+        qToLittleEndian<quint32>(127, fine.raw().data() + 84);
+        img = render(fine.redBrush().rect(10, 10, 30, 20).bytes());
+        QCOMPARE(img.size(), QSize(96, 48));
+        QVERIFY(isRed(img, 10, 7));
+        QVERIFY(isEmpty(img, 20, 7));
+        QVERIFY(isEmpty(img, 10, 12));
+
+        // A frame that starts 48 pixels in: the drawing moves left by as much.
+        Emf shifted;
+        qToLittleEndian<quint32>(1270, shifted.raw().data() + 24);
+        qToLittleEndian<quint32>(3810, shifted.raw().data() + 32);
+        img = render(shifted.redBrush().rect(60, 10, 80, 20).bytes());
+        QCOMPARE(img.size(), QSize(96, 48));
+        QVERIFY(isRed(img, 20, 15));
+        QVERIFY(isEmpty(img, 5, 15));
+        QVERIFY(isEmpty(img, 40, 15));
+    }
+
+    void mapModeAndWorldTransform() {
+        // Anisotropic: 1000 logical units across 96 pixels.
+        Emf e;
+        e.redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 96});
+        e.rect(500, 0, 1000, 250);
+        QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 70, 10));
+        QVERIFY(isEmpty(img, 40, 10));
+
+        // Translation by the world transform, then a scale multiplied on the left.
+        Emf w;
+        w.redBrush().rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), f2u(50), 0});
+        w.rect(0, 0, 10, 10);
+        w.rec(MODIFYWORLDTRANSFORM, {f2u(2), 0, 0, f2u(2), 0, 0, 2}).rect(0, 10, 10, 20);
+        img = render(w.bytes());
+        QVERIFY(isRed(img, 55, 5));
+        QVERIFY(isEmpty(img, 5, 5));
+        QVERIFY(isRed(img, 65, 35));  // (0..20, 20..40) + 50
+        QVERIFY(isEmpty(img, 75, 35));
+
+        // A transform that is not finite is ignored.
+        Emf n;
+        n.redBrush().rec(SETWORLDTRANSFORM, {0x7FC00000, 0, 0, f2u(1), 0, 0}).rect(0, 0, 10, 10);
+        img = render(n.bytes());
+        QVERIFY(isRed(img, 5, 5));
+    }
+
+    void clipping() {
+        // IntersectClipRect and ExcludeClipRect.
+        Emf a;
+        a.redBrush().rec(INTERSECTCLIPRECT, {0, 0, 40, 48}).rec(EXCLUDECLIPRECT, {10, 0, 20, 48}).rect(0, 0, 96, 48);
+        QImage img = render(a.bytes());
+        QVERIFY(isRed(img, 5, 20));
+        QVERIFY(isEmpty(img, 15, 20));
+        QVERIFY(isRed(img, 30, 20));
+        QVERIFY(isEmpty(img, 60, 20));
+
+        // ExtSelectClipRgn copy, then or-ed with a second region, then reset.
+        Emf b;
+        const QByteArray r1 = region({QRect(50, 0, 10, 48)});
+        const QByteArray r2 = region({QRect(0, 0, 10, 10)});
+        b.redBrush();
+        b.rec(EXTSELECTCLIPRGN, Emf::le({quint32(r1.size()), 5}) + r1);
+        b.rec(EXTSELECTCLIPRGN, Emf::le({quint32(r2.size()), 2}) + r2);
+        b.rect(0, 0, 96, 24);
+        b.rec(EXTSELECTCLIPRGN, {0, 5}).rect(0, 40, 96, 48);
+        img = render(b.bytes());
+        QVERIFY(isRed(img, 55, 20));
+        QVERIFY(isRed(img, 5, 5));
+        QVERIFY(isEmpty(img, 5, 15));
+        QVERIFY(isEmpty(img, 30, 20));
+        QVERIFY(isRed(img, 30, 44));  // after the reset
+
+        // SelectClipPath with an ellipse; SaveDC/RestoreDC brings the old clip back.
+        Emf c;
+        c.redBrush().rec(SAVEDC, {});
+        c.rec(BEGINPATH, {}).rec(ELLIPSE, {0, 0, 48, 48}).rec(ENDPATH, {}).rec(SELECTCLIPPATH, {5});
+        c.rect(0, 0, 96, 48);
+        c.rec(RESTOREDC, {quint32(-1)}).rect(80, 0, 96, 48);
+        img = render(c.bytes());
+        QVERIFY(isRed(img, 24, 24));
+        QVERIFY(isEmpty(img, 2, 2));  // corner of the box, outside the ellipse
+        QVERIFY(isEmpty(img, 60, 24));
+        QVERIFY(isRed(img, 88, 24));
+    }
+
+    void pathsAndFillModes() {
+        // A triangle built in a path bracket, and a curve continuing it.
+        Emf p;
+        p.redBrush().rec(BEGINPATH, {}).rec(MOVETOEX, {0, 0}).rec(LINETO, {40, 0}).rec(LINETO, {0, 40});
+        p.rec(CLOSEFIGURE, {}).rec(MOVETOEX, {60, 0});
+        p.rec(POLYBEZIERTO16, {0, 0, 0, 0, 3, (0u << 16) | 90, (40u << 16) | 90, (40u << 16) | 60});
+        p.rec(ENDPATH, {}).rec(FILLPATH, {0, 0, 0, 0});
+        QImage img = render(p.bytes());
+        QVERIFY(isRed(img, 5, 5));
+        QVERIFY(isEmpty(img, 35, 35));
+        QVERIFY(isRed(img, 70, 20));
+        QVERIFY(isEmpty(img, 93, 45));
+
+        // PolyPolygon of nested squares: a hole under ALTERNATE, filled under WINDING.
+        for (quint32 mode : {1u, 2u}) {
+            Emf q;
+            q.redBrush().rec(SETPOLYFILLMODE, {mode});
+            auto pt = [](quint32 x, quint32 y) { return (y << 16) | x; };
+            q.rec(POLYPOLYGON16, {0, 0, 0, 0, 2, 8, 4, 4, pt(0, 0), pt(40, 0), pt(40, 40), pt(0, 40), pt(10, 10),
+                                  pt(30, 10), pt(30, 30), pt(10, 30)});
+            img = render(q.bytes());
+            QVERIFY(isRed(img, 5, 5));
+            QCOMPARE(isRed(img, 20, 20), mode == 2);
+        }
+    }
+
+    void textIsDrawnWhereAligned() {
+        for (quint32 align : {0u, 2u}) {  // TA_LEFT|TA_TOP, TA_RIGHT|TA_TOP
+            Emf e(200, 60);
+            e.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1});
+            e.rec(SETTEXTCOLOR, {Blue}).rec(SETBKMODE, {1}).rec(SETTEXTALIGN, {align});
+            e.rec(EXTTEXTOUTW, textOut(100, 10, QStringLiteral("HHH")));
+            const QImage img = render(e.bytes());
+            const int left = countColour(img, QRect(0, 0, 100, 60), qRgb(0, 0, 255));
+            const int right = countColour(img, QRect(100, 0, 100, 60), qRgb(0, 0, 255));
+            if (align == 0) {
+                QVERIFY(left == 0 && right > 100);
+            } else {
+                QVERIFY(right == 0 && left > 100);
+            }
+            QCOMPARE(countColour(img, QRect(0, 0, 200, 9), qRgb(0, 0, 255)), 0);  // nothing above the top
+        }
+
+        // ETO_CLIPPED keeps the glyphs inside the rectangle.
+        Emf c(200, 60);
+        c.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1});
+        c.rec(SETTEXTCOLOR, {Blue}).rec(SETBKMODE, {1});
+        c.rec(EXTTEXTOUTW, textOut(10, 10, QStringLiteral("HHHHHHHH"), 4, QRect(0, 0, 40, 60)));
+        const QImage img = render(c.bytes());
+        QVERIFY(countColour(img, QRect(0, 0, 40, 60), qRgb(0, 0, 255)) > 50);
+        QCOMPARE(countColour(img, QRect(41, 0, 159, 60), qRgb(0, 0, 255)), 0);
+    }
+
+    void bitmapRowsAndStretch() {
+        Emf e;
+        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20));
+        QImage img = render(e.bytes());
+        // The first row in the file is the bottom one.
+        QCOMPARE(img.pixel(15, 15) & 0xFFFFFF, 0x00FF00u);
+        QCOMPARE(img.pixel(5, 15) & 0xFFFFFF, 0x0000FFu);
+        QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0xFF0000u);
+        QVERIFY(isEmpty(img, 30, 5));
+    }
+
+    void rop2NopDrawsNothing() {
+        Emf e;
+        e.redBrush().rec(SETROP2, {11}).rect(0, 0, 20, 20).rec(SETROP2, {13}).rect(30, 0, 50, 20);
+        const QImage img = render(e.bytes());
+        QVERIFY(isEmpty(img, 10, 10));
+        QVERIFY(isRed(img, 40, 10));
+    }
+
+    // ---- bad input ----
+
+    void badHeadersAreRefused() {
+        const QByteArray good = Emf().redBrush().rect(0, 0, 10, 10).bytes();
+        // Cut inside the header, or a header whose size is wrong: refused.
+        QVERIFY(render(good.left(87)).isNull());
+        QByteArray lies = good;
+        qToLittleEndian<quint32>(4096, lies.data() + 4);
+        QVERIFY(render(lies).isNull());
+        // Neither a usable frame nor usable bounds: refused.
+        QByteArray empty = good;
+        for (int off : {8, 12, 16, 20, 24, 28, 32, 36}) qToLittleEndian<qint32>(off < 16 || (off >= 24 && off < 32) ? 10 : -10, empty.data() + off);
+        QVERIFY(render(empty).isNull());
+    }
+
+    void hugeFramesAreCapped() {
+        Emf e;
+        qToLittleEndian<qint32>(-2000000000, e.raw().data() + 24);
+        qToLittleEndian<qint32>(2000000000, e.raw().data() + 32);
+        const QImage img = render(e.redBrush().rect(0, 0, 1000000, 100).bytes());
+        QVERIFY(!img.isNull());
+        QVERIFY(img.width() <= 8192 && img.height() <= 8192);
+        QCOMPARE(img.width(), 8192);
+
+        // Enormous extents and coordinates draw (or not) without hanging.
+        Emf x;
+        x.redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1, 1}).rec(SETVIEWPORTEXTEX, {0x7FFFFFFF, 0x7FFFFFFF});
+        x.rect(-2000000000, -2000000000, 2000000000, 2000000000).rec(ELLIPSE, {0, 0, 0x7FFFFFFF, 0x7FFFFFFF});
+        x.rec(SETWINDOWEXTEX, {0, 0});  // refused by the player, as by GDI
+        QVERIFY(!render(x.bytes()).isNull());
+    }
+
+    void lyingRecordSizesStopPlayback() {
+        // Drawn up to the bad record; nothing after it.
+        const QList<quint32> badSizes = {0, 6, 4096, 0xFFFFFFF8};
+        for (quint32 size : badSizes) {
+            Emf e;
+            e.redBrush().rect(0, 0, 10, 10);
+            e.words({RECTANGLE, size, 20, 0, 30, 10});
+            e.rect(40, 0, 50, 10);
+            const QImage img = render(e.bytes());
+            QVERIFY2(!img.isNull(), qPrintable(QString::number(size)));
+            QVERIFY(isRed(img, 5, 5));
+            QVERIFY(isEmpty(img, 25, 5));
+            QVERIFY(isEmpty(img, 45, 5));
+        }
+
+        // A record shorter than its fields, a point count past the record and
+        // object indexes out of range are skipped; the next record is drawn.
+        Emf s;
+        s.redBrush().rec(RECTANGLE, {20, 0}).rec(POLYGON16, {0, 0, 0, 0, 1000000, 0, 0});
+        s.rec(SELECTOBJECT, {0x7FFFFFFF}).rec(SELECTOBJECT, {0x8000FFFF}).rec(CREATEBRUSHINDIRECT, {0xFFFFFFFF, 0, 0, 0});
+        s.rect(40, 0, 50, 10);
+        const QImage img = render(s.bytes());
+        QVERIFY(isRed(img, 45, 5));
+        QVERIFY(isEmpty(img, 25, 5));
+    }
+
+    void truncatedFilesDrawWhatTheyHave() {
+        Emf e;
+        e.redBrush().rect(0, 0, 10, 10).rec(EXTTEXTOUTW, textOut(0, 20, QStringLiteral("abc"))).rect(40, 0, 50, 10);
+        const QByteArray full = e.bytes();
+        for (int n = 88; n < full.size(); n += 2) {
+            const QImage img = render(full.left(n));
+            QVERIFY(!img.isNull());
+        }
+        // Cut in the middle of the last rectangle: the first stays.
+        const QImage img = render(full.left(full.size() - 20 - 8));
+        QVERIFY(isRed(img, 5, 5));
+        QVERIFY(isEmpty(img, 45, 5));
+    }
+
+    void deepSaveStackIsBounded() {
+        Emf e;
+        e.redBrush();
+        for (int i = 0; i < 50000; ++i) e.words({SAVEDC, 8});
+        e.rec(INTERSECTCLIPRECT, {0, 0, 10, 10});
+        for (int i = 0; i < 60000; ++i) e.words({RESTOREDC, 12, quint32(-1)});
+        e.rec(RESTOREDC, {quint32(-100000)}).rec(RESTOREDC, {0x7FFFFFFF}).rect(0, 0, 96, 48);
+        const QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 50, 30));  // the clip went with the restores
+    }
+
+    void lyingBitmapsAreSkipped() {
+        struct Case {
+            qint32 width;
+            quint32 cbBits;
+        };
+        for (const Case c : {Case{2000000, 16}, Case{-5, 16}, Case{2, 4}, Case{2, 4000}}) {
+            Emf e;
+            e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, c.width, c.cbBits));
+            e.redBrush().rect(40, 0, 50, 10);
+            const QImage img = render(e.bytes());
+            QVERIFY(!img.isNull());
+            QVERIFY(isEmpty(img, 5, 5));
+            QVERIFY(isRed(img, 45, 5));
+        }
+    }
+
+    void emfPlusCommentsLeaveTheFallback() {
+        Emf e;
+        // An EMF+ comment with garbage after the signature, then the plain drawing.
+        e.rec(GDICOMMENT, Emf::le({24, 0x2B464D45, 0x4001, 0xFFFFFFFF, 0xDEADBEEF, 0x12345678, 0}));
+        e.rec(GDICOMMENT, Emf::le({0xFFFFFFFF, 0x2B464D45}));  // its byte count lies
+        e.redBrush().rect(0, 0, 10, 10);
+        const QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 5, 5));
+    }
+
+    void randomDamageNeverCrashes() {
+        Emf e(64, 64);
+        e.redBrush().rect(0, 0, 10, 10).rec(EXTCREATEFONTINDIRECTW, font(-20, QStringLiteral("Arial")));
+        e.rec(SELECTOBJECT, {1}).rec(EXTTEXTOUTW, textOut(0, 20, QStringLiteral("Hi")));
+        e.rec(STRETCHDIBITS, stretchDib(20, 20, 30, 30));
+        e.rec(BEGINPATH, {}).rec(ELLIPSE, {0, 0, 40, 40}).rec(ENDPATH, {}).rec(SELECTCLIPPATH, {1});
+        e.rec(EXTSELECTCLIPRGN, Emf::le({48, 2}) + region({QRect(0, 0, 5, 5)}));
+        const QByteArray base = e.bytes();
+        QRandomGenerator rng(20240607);
+        for (int i = 0; i < 400; ++i) {
+            QByteArray d = base;
+            const int flips = 1 + int(rng.bounded(6));
+            for (int k = 0; k < flips; ++k) {
+                const int at = 88 + int(rng.bounded(d.size() - 88));
+                d[at] = char(rng.bounded(256));
+            }
+            QString error;
+            const QImage img = metafile::render(d, &error);
+            if (!img.isNull()) QVERIFY(img.width() <= 8192 && img.height() <= 8192);
+        }
+    }
+};
+
+QTEST_MAIN(TestMetafileEmf)
+#include "test_metafile_emf.moc"

@@ -310,7 +310,6 @@ void Player::setClip(const std::optional<QRegion>& clip) {
 void Player::applyClip() {
     if (!clipDirty_ || !painter_) return;
     clipDirty_ = false;
-    painter_->resetTransform();
     if (dc_.clip)
         painter_->setClipRegion(*dc_.clip);
     else
@@ -320,7 +319,6 @@ void Player::applyClip() {
 void Player::preparePainter() {
     if (measuring_) return;
     applyClip();
-    painter_->setTransform(mapping());
 }
 
 void Player::addBounds(const QRectF& r) {
@@ -342,10 +340,11 @@ QPen Player::currentPen() const {
         pen.setCosmetic(true);
         pen.setStyle(style);
     } else {
-        pen.setWidthF(w);
+        pen.setWidthF(deviceWidth);
         pen.setStyle(Qt::SolidLine);
     }
-    pen.setCapStyle(penCap(p.style));
+    // A one-pixel GDI line covers its start pixel but not its end pixel.
+    pen.setCapStyle(pen.isCosmetic() ? Qt::FlatCap : penCap(p.style));
     pen.setJoinStyle(penJoin(p.style));
     return pen;
 }
@@ -372,26 +371,34 @@ QBrush Player::qtBrush(const BrushObj& b) const {
             img = b.pattern;
         }
         if (img.isNull()) return QBrush(Qt::NoBrush);
-        QBrush brush(img);
-        // Patterns repeat in device pixels, whatever the mapping.
-        bool invertible = false;
-        const QTransform inv = mapping().inverted(&invertible);
-        if (invertible) brush.setTransform(inv);
-        return brush;
+        // Drawn in device pixels, so the pattern repeats in pixels whatever the mapping.
+        return QBrush(img);
     }
     }
     return QBrush(b.color);
 }
 
+// GDI fills and thin lines land on whole pixels; snapping the device
+// coordinates the same way keeps edges and hairlines crisp instead of smeared
+// over two half-covered pixels.
+QPainterPath snapped(QPainterPath path, double offset) {
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        path.setElementPositionAt(i, std::floor(e.x + 0.5 - offset) + offset, std::floor(e.y + 0.5 - offset) + offset);
+    }
+    return path;
+}
+
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
     if (brush.kind == BrushObj::Null) return;
+    const QPainterPath dev = snapped(mapping().map(path), 0.0);
     if (measuring_) {
-        addBounds(mapping().map(path).boundingRect());
+        addBounds(dev.boundingRect());
         return;
     }
     preparePainter();
-    if (brush.kind == BrushObj::Hatched && dc_.bkMode == 2) painter_->fillPath(path, dc_.bkColor);
-    painter_->fillPath(path, qtBrush(brush));
+    if (brush.kind == BrushObj::Hatched && dc_.bkMode == 2) painter_->fillPath(dev, dc_.bkColor);
+    painter_->fillPath(dev, qtBrush(brush));
 }
 
 void Player::fillAndStroke(const QPainterPath& path, bool fill) {
@@ -405,12 +412,14 @@ void Player::fillAndStroke(const QPainterPath& path, bool fill) {
 void Player::strokeOnly(const QPainterPath& path) {
     const QPen pen = currentPen();
     if (pen.style() == Qt::NoPen) return;
+    QPainterPath dev = mapping().map(path);
+    if (pen.isCosmetic()) dev = snapped(dev, 0.5);
     if (measuring_) {
-        addBounds(mapping().map(path).boundingRect().adjusted(-1, -1, 1, 1));
+        addBounds(dev.boundingRect().adjusted(-pen.widthF() / 2 - 1, -pen.widthF() / 2 - 1, pen.widthF() / 2 + 1, pen.widthF() / 2 + 1));
         return;
     }
     preparePainter();
-    painter_->strokePath(path, pen);
+    painter_->strokePath(dev, pen);
 }
 
 QFont Player::qtFont(double* ascent, double* descent) {
@@ -420,7 +429,7 @@ QFont Player::qtFont(double* ascent, double* descent) {
     if (f.height == 0) h = 16;  // the device default: 12 points
     h = std::clamp(h, 0.5, 4096.0);
     font.setStyleStrategy(QFont::PreferAntialias);
-    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     font.setWeight(QFont::Weight(std::clamp(int(f.weight == 0 ? 400 : f.weight), 1, 1000)));
     font.setItalic(f.italic);
     font.setUnderline(f.underline);
@@ -525,7 +534,8 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     if (vert == 0x0000) y0 = ascent;            // TA_TOP
     else if (vert == 0x0008) y0 = -descent;     // TA_BOTTOM
 
-    const QPointF dev = m.map(pos);
+    const QPointF exact = m.map(pos);
+    const QPointF dev(std::round(exact.x()), std::round(exact.y()));
     const double angle = dc_.hasFont ? dc_.font.escapement / 10.0 : 0.0;
     QTransform textT;
     textT.translate(dev.x(), dev.y());
@@ -545,7 +555,7 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     }
     preparePainter();
     painter_->save();
-    if (rect && (options & 0x0004)) painter_->setClipRect(rect->normalized(), Qt::IntersectClip);
+    if (rect && (options & 0x0004)) painter_->setClipRect(m.mapRect(rect->normalized()), Qt::IntersectClip);
     painter_->setTransform(textT);
     if (dc_.bkMode == 2 && !(rect && (options & 0x0002))) painter_->fillRect(cell, dc_.bkColor);
     painter_->setFont(font);
@@ -558,7 +568,6 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
         painter_->drawText(QPointF(x0, y0), all);
     }
     painter_->restore();
-    clipDirty_ = true;
 }
 
 void Player::drawBitmap(const QImage& image, QRectF src, const QRectF& dest, quint32 rop) {
@@ -592,7 +601,10 @@ void Player::drawBitmap(const QImage& image, QRectF src, const QRectF& dest, qui
         }
     }
     preparePainter();
-    painter_->drawImage(dest.normalized(), img);
+    const QRectF dev = mapping().mapRect(dest.normalized());
+    painter_->drawImage(QRectF(QPointF(std::round(dev.left()), std::round(dev.top())),
+                               QPointF(std::round(dev.right()), std::round(dev.bottom()))),
+                        img);
 }
 
 void Player::patBlt(const QRectF& rect, quint32 rop) {
@@ -601,6 +613,7 @@ void Player::patBlt(const QRectF& rect, quint32 rop) {
     path.addRect(rect.normalized());
     BrushObj b;
     switch (effect) {
+    case RopEffect::Nothing: return;
     case RopEffect::Black: b.color = Qt::black; break;
     case RopEffect::White: b.color = Qt::white; break;
     case RopEffect::Pattern:
@@ -797,7 +810,6 @@ void Player::play(quint16 fn, const Params& p) {
             break;
         }
         preparePainter();
-        painter_->resetTransform();
         painter_->fillRect(QRectF(std::floor(pt.x()), std::floor(pt.y()), 1, 1), readColor(p, 0));
         break;
     }

@@ -1,18 +1,20 @@
 #include "platform/mci/BackgroundDecoder.h"
 
+#include "platform/mci/Mp3Stream.h"
 #include "platform/mci/Sound.h"
 
 namespace mci {
 
 BackgroundDecoder::~BackgroundDecoder() { stop(); }
 
-void BackgroundDecoder::submit(std::shared_ptr<Sound> sound, QByteArray bytes) {
+void BackgroundDecoder::finish(Job& job) {
+    job.sound->complete.store(true, std::memory_order_release);
+    job.stream.reset();
+}
+
+void BackgroundDecoder::submit(std::shared_ptr<Sound> sound, std::unique_ptr<Mp3Stream> stream) {
     std::lock_guard lock(mutex_);
-    if (stopping_) {
-        sound->complete.store(true, std::memory_order_release);
-        return;
-    }
-    jobs_.push_back({std::move(sound), std::move(bytes)});
+    jobs_.push_back({std::move(sound), std::move(stream)});
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     wake_.notify_one();
 }
@@ -21,12 +23,12 @@ void BackgroundDecoder::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
-        for (Job& job : jobs_) job.sound->complete.store(true, std::memory_order_release);
-        jobs_.clear();
         wake_.notify_all();
     }
     if (thread_.joinable()) thread_.join();
     std::lock_guard lock(mutex_);
+    for (Job& job : jobs_) finish(job);
+    jobs_.clear();
     stopping_ = false;  // a later open may start it again
 }
 
@@ -40,10 +42,13 @@ void BackgroundDecoder::run() {
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        SDL_RWops* rw = SDL_RWFromConstMem(job.bytes.constData(), int(job.bytes.size()));
-        Mix_Chunk* chunk = rw ? Mix_LoadWAV_RW(rw, 1) : nullptr;
-        if (chunk) job.sound->full.store(chunk, std::memory_order_release);
-        job.sound->complete.store(true, std::memory_order_release);
+        const size_t target = job.sound->available.load(std::memory_order_relaxed) + StepBytes;
+        if (!job.stream->decode(*job.sound, target)) {
+            finish(job);
+            continue;
+        }
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// Decodes the rest of long compressed sounds on one worker thread, so that
-// opening them only pays for their first seconds.
-#include <QByteArray>
+// Decodes the rest of long MP3 files on one worker thread, so that opening
+// them only pays for their first seconds. Files being decoded take turns a
+// second of audio at a time, so a long file cannot hold up a newer one.
+#include "platform/mci/Mp3Stream.h"
 
 #include <condition_variable>
 #include <deque>
@@ -20,19 +21,22 @@ public:
     BackgroundDecoder(const BackgroundDecoder&) = delete;
     BackgroundDecoder& operator=(const BackgroundDecoder&) = delete;
 
-    // Decodes `bytes` whole into sound->full, then sets sound->complete (also
-    // when the decode fails: the head is then all there is).
-    void submit(std::shared_ptr<Sound> sound, QByteArray bytes);
-    // Waits for the job in hand, drops the queued ones (marking them
-    // complete) and ends the thread. Safe to call more than once.
+    // Decodes the rest of `stream` into `sound`, then marks it complete.
+    void submit(std::shared_ptr<Sound> sound, std::unique_ptr<Mp3Stream> stream);
+    // Ends the thread; sounds not fully decoded are marked complete as they
+    // are (they play what they have). Safe to call more than once.
     void stop();
+
+    // Audio decoded per turn.
+    static constexpr size_t StepBytes = 44100 * 4;
 
 private:
     struct Job {
         std::shared_ptr<Sound> sound;
-        QByteArray bytes;
+        std::unique_ptr<Mp3Stream> stream;
     };
     void run();
+    static void finish(Job& job);
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,12 +1,14 @@
 #pragma once
 // One decoded sound file, shared by the cache and every alias playing it.
 //
-// PCM (WAV, MP3) is held in the mixer's device format. A long MP3 is decoded
-// in two steps so that it can start at once: `head` holds the first seconds,
-// decoded while opening; `full` is filled in later by the background decoder
-// and then `complete` is set. The audio thread reads `complete` before `full`
-// (acquire), the decoder stores `full` before `complete` (release), so a
-// reader that sees `complete` sees the final `full`.
+// PCM (WAV, MP3) is held in the mixer's device format, at `data`. A WAV is
+// converted whole while opening (SDL_mixer's chunk owns the samples). An MP3
+// is decoded into `buffer` progressively: its first second while opening,
+// the rest by the background decoder while it already plays. `available`
+// grows as samples arrive and `complete` is set when no more will come. The
+// decoder writes samples before it publishes `available` (release) and the
+// audio thread reads `complete`, then `available` (acquire), then the
+// samples below it, so it never reads a sample being written.
 //
 // MIDI is kept as the file's bytes; FluidSynth renders it while it plays.
 #include <QByteArray>
@@ -15,6 +17,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 
 namespace mci {
 
@@ -34,11 +37,6 @@ struct Sound {
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
-    // The PCM to play now: the full decode when it is there, else the head.
-    const Mix_Chunk* current() const {
-        const Mix_Chunk* f = full.load(std::memory_order_acquire);
-        return f ? f : head;
-    }
     bool isComplete() const { return complete.load(std::memory_order_acquire); }
     // Length known so far, in seconds.
     double seconds() const;
@@ -46,9 +44,16 @@ struct Sound {
     size_t bytes() const;
 
     const Kind kind;
-    Mix_Chunk* head = nullptr;
-    std::atomic<Mix_Chunk*> full{nullptr};
+
+    Mix_Chunk* chunk = nullptr;            // WAV
+    std::unique_ptr<Uint8[]> buffer;       // MP3
+    const Uint8* data = nullptr;
+    size_t capacity = 0;
+    std::atomic<size_t> available{0};
     std::atomic<bool> complete{false};
+    // Where play starts: an MP3 decoder's leading digital silence is skipped,
+    // so the press is heard a few milliseconds sooner.
+    size_t startByte = 0;
 
     QByteArray midi;
     double midiSeconds = 0;

@@ -3,9 +3,13 @@
 #include "platform/mci/BackgroundDecoder.h"
 #include "platform/mci/MciErrors.h"
 #include "platform/mci/MidiFile.h"
+#include "platform/mci/Mp3Stream.h"
 #include "platform/mci/Sound.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace mci {
 namespace {
@@ -21,18 +25,35 @@ Content sniff(const QByteArray& start) {
     return Content::Unknown;
 }
 
-// Size of a leading ID3v2 tag (cover pictures can make it large), so the head
-// decode covers audio and not just the tag.
-qint64 id3Size(const QByteArray& start) {
-    if (start.size() < 10 || !start.startsWith("ID3")) return 0;
-    const auto* b = reinterpret_cast<const uint8_t*>(start.constData());
-    const qint64 size = qint64(b[6] & 0x7F) << 21 | qint64(b[7] & 0x7F) << 14 | qint64(b[8] & 0x7F) << 7 | (b[9] & 0x7F);
-    return 10 + size + ((b[5] & 0x10) ? 10 : 0);
-}
-
 Mix_Chunk* decode(const char* data, qint64 size) {
     SDL_RWops* rw = SDL_RWFromConstMem(data, int(size));
     return rw ? Mix_LoadWAV_RW(rw, 1) : nullptr;
+}
+
+// Without libmpg123 at hand: SDL_mixer decodes the file whole.
+LoadResult loadWhole(const QByteArray& bytes) {
+    Mix_Chunk* chunk = decode(bytes.constData(), bytes.size());
+    if (!chunk || chunk->alen < device::FrameBytes) {
+        if (chunk) Mix_FreeChunk(chunk);
+        return {nullptr, mcierr::InvalidFile};
+    }
+    auto sound = std::make_shared<Sound>(Sound::Kind::Pcm);
+    sound->chunk = chunk;
+    sound->data = chunk->abuf;
+    sound->capacity = chunk->alen;
+    sound->available.store(chunk->alen);
+    sound->complete.store(true);
+    return {sound, 0};
+}
+
+// Bytes of digital silence an MP3 decoder puts before the music (its delay
+// and the encoder's padding), at most about 50 ms, whole frames.
+size_t leadingSilence(const Uint8* data, size_t bytes) {
+    const auto* samples = reinterpret_cast<const int16_t*>(data);
+    const size_t limit = std::min(bytes / 2, size_t(device::Rate / 20) * device::Channels);
+    size_t i = 0;
+    while (i < limit && std::abs(samples[i]) <= 2) ++i;
+    return i / device::Channels * device::FrameBytes;
 }
 
 }  // namespace
@@ -47,16 +68,7 @@ LoadResult loadSound(const QString& path, BackgroundDecoder& decoder) {
     case Content::Wav: {
         if (size > MaxPcmFileBytes) return {nullptr, mcierr::InvalidFile};
         // WAV needs no decoding worth streaming: read and convert it whole.
-        const QByteArray bytes = file.readAll();
-        Mix_Chunk* chunk = decode(bytes.constData(), bytes.size());
-        if (!chunk || chunk->alen == 0) {
-            if (chunk) Mix_FreeChunk(chunk);
-            return {nullptr, mcierr::InvalidFile};
-        }
-        auto sound = std::make_shared<Sound>(Sound::Kind::Pcm);
-        sound->head = chunk;
-        sound->complete.store(true);
-        return {sound, 0};
+        return loadWhole(file.readAll());
     }
     case Content::Midi: {
         if (size > MaxMidiFileBytes) return {nullptr, mcierr::InvalidFile};
@@ -71,20 +83,15 @@ LoadResult loadSound(const QString& path, BackgroundDecoder& decoder) {
     }
     case Content::Mp3: {
         if (size > MaxPcmFileBytes) return {nullptr, mcierr::InvalidFile};
-        QByteArray bytes = file.readAll();
-        const qint64 headBytes = id3Size(start) + Mp3HeadBytes;
-        const bool whole = headBytes >= bytes.size();
-        Mix_Chunk* head = decode(bytes.constData(), whole ? bytes.size() : headBytes);
-        if (!head || head->alen == 0) {
-            if (head) Mix_FreeChunk(head);
-            return {nullptr, mcierr::InvalidFile};
-        }
+        if (!Mp3Stream::available()) return loadWhole(file.readAll());
         auto sound = std::make_shared<Sound>(Sound::Kind::Pcm);
-        sound->head = head;
-        if (whole)
-            sound->complete.store(true);
-        else
-            decoder.submit(sound, std::move(bytes));
+        std::unique_ptr<Mp3Stream> stream = Mp3Stream::open(file.readAll(), *sound);
+        if (!stream) return {nullptr, mcierr::InvalidFile};
+        const bool more = stream->decode(*sound, Mp3HeadBytes);
+        const size_t available = sound->available.load();
+        if (available == 0) return {nullptr, mcierr::InvalidFile};
+        sound->startByte = leadingSilence(sound->data, available);
+        if (more) decoder.submit(sound, std::move(stream));
         return {sound, 0};
     }
     case Content::Unknown:

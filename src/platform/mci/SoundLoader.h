@@ -22,9 +22,9 @@ struct LoadResult {
 // Needs the mixer device open (PCM is converted to its format).
 LoadResult loadSound(const QString& path, BackgroundDecoder& decoder);
 
-// Bytes of compressed audio decoded while opening an MP3; the rest is decoded
-// in the background while the start plays (about 6 s at 128 kbit/s).
-constexpr qint64 Mp3HeadBytes = 96 * 1024;
+// Audio of an MP3 decoded while opening (2 s, about a millisecond's work); the
+// rest is decoded in the background while the start plays.
+constexpr size_t Mp3HeadBytes = 2 * 44100 * 4;
 // Larger files are refused: their decoded audio would not fit sensibly in memory.
 constexpr qint64 MaxPcmFileBytes = 256LL * 1024 * 1024;
 constexpr qint64 MaxMidiFileBytes = 8LL * 1024 * 1024;

@@ -9,6 +9,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <array>
 #include <cstring>
 #include <initializer_list>
 
@@ -123,13 +124,20 @@ QByteArray textOut(int x, int y, const QString& text, quint32 options = 0, QRect
     return b + s;
 }
 
-// StretchDIBits of a 2 x 2 24-bit bitmap: bottom row blue, green; top row red, white.
-QByteArray stretchDib(int x, int y, int cx, int cy, qint32 biWidth = 2, quint32 cbBits = 16) {
-    QByteArray b = Emf::le({0, 0, 0, 0, quint32(x), quint32(y), 0, 0, 2, 2, 80, 40, 120, cbBits, 0, 0x00CC0020,
+// StretchDIBits of a 2 x 2 24-bit bitmap, colours 0xRRGGBB given bottom row
+// first (as the file stores them): by default blue, green; red, white.
+QByteArray stretchDib(int x, int y, int cx, int cy, qint32 biWidth = 2, quint32 cbBits = 16,
+                      quint32 rop = 0x00CC0020, std::array<quint32, 4> colours = {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF}) {
+    QByteArray b = Emf::le({0, 0, 0, 0, quint32(x), quint32(y), 0, 0, 2, 2, 80, 40, 120, cbBits, 0, rop,
                             quint32(cx), quint32(cy)});
     b += Emf::le({40, quint32(biWidth), 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
-    const uchar bits[16] = {0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0};
-    b += QByteArray(reinterpret_cast<const char*>(bits), 16);
+    for (int row = 0; row < 2; ++row) {
+        for (int col = 0; col < 2; ++col) {
+            const quint32 c = colours[size_t(row * 2 + col)];
+            b.append(char(c & 0xFF)).append(char((c >> 8) & 0xFF)).append(char((c >> 16) & 0xFF));
+        }
+        b.append(2, '\0');
+    }
     return b;
 }
 
@@ -295,6 +303,30 @@ private slots:
         QCOMPARE(img.pixel(5, 15) & 0xFFFFFF, 0x0000FFu);
         QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0xFF0000u);
         QVERIFY(isEmpty(img, 30, 5));
+    }
+
+    void rasterOpsKeepTheBackgroundTransparent() {
+        // The inverted-copy, mask, inverted-copy idiom: only the masked pixel
+        // (top left, black in the mask) shows the picture.
+        constexpr quint32 SrcInvert = 0x00660046, SrcAnd = 0x008800C6;
+        const std::array<quint32, 4> red = {0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000};
+        const std::array<quint32, 4> mask = {0xFFFFFF, 0xFFFFFF, 0x000000, 0xFFFFFF};
+        Emf e;
+        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcInvert, red));
+        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcAnd, mask));
+        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcInvert, red));
+        QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 5, 5));
+        QVERIFY(isEmpty(img, 15, 5));
+        QVERIFY(isEmpty(img, 5, 15));
+
+        // Over something already drawn the operation combines with it: red AND white-on-the-right.
+        Emf f;
+        f.redBrush().rect(0, 0, 20, 20);
+        f.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcAnd, {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}));
+        img = render(f.bytes());
+        QCOMPARE(img.pixel(5, 5), qRgb(0, 0, 0));
+        QVERIFY(isRed(img, 15, 5));
     }
 
     void rop2NopDrawsNothing() {

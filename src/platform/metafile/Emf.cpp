@@ -86,6 +86,7 @@ QImage renderEmf(const QByteArray& data, QString* error) {
         emf::Player player(painter, deviceToImage, QSize(w, h), devPerMm, header.u16(56));
         // A record whose size is wrong ends playback: what was drawn so far stays.
         player.play(p, n, headerSize);
+        player.finish();
     }
     return image;
 }

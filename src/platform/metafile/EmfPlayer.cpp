@@ -45,6 +45,7 @@ enum : int { RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5 };
 
 constexpr quint32 EmfPlusSignature = 0x2B464D45;  // "EMF+"
 constexpr int MaxObjects = 65536;
+constexpr int PageAlpha = 254;
 // Coordinates past this many image pixels are clamped before they reach
 // QRegion's integers.
 constexpr double RegionLimit = 1 << 24;
@@ -653,23 +654,81 @@ void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& s
     // reduced ones are filtered so that fine detail does not turn to noise.
     const double scaleX = std::hypot(t.m11(), t.m12()), scaleY = std::hypot(t.m21(), t.m22());
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, scaleX < 1 || scaleY < 1);
-    QImage img = image;
-    QPainter::CompositionMode mode = QPainter::CompositionMode_SourceOver;
-    switch (rop) {
-    case 0x00EE0086: mode = QPainter::CompositionMode_Lighten; break;   // SRCPAINT
-    case 0x008800C6: mode = QPainter::CompositionMode_Multiply; break;  // SRCAND
-    case 0x00660046: mode = QPainter::CompositionMode_Difference; break;  // SRCINVERT
-    case 0x00330008:                                                      // NOTSRCCOPY
-        img = img.convertToFormat(QImage::Format_RGB32);
-        img.invertPixels();
-        break;
-    default: break;
+    if (rop == 0x00CC0020 || !rasterOpKnown(rop)) {  // SRCCOPY, and what we cannot combine
+        painter_.setOpacity(alpha / 255.0);
+        painter_.drawImage(src, image, src);
+        painter_.setOpacity(1.0);
+        return;
     }
-    painter_.setCompositionMode(mode);
-    painter_.setOpacity(alpha / 255.0);
-    painter_.drawImage(src, img, src);
-    painter_.setOpacity(1.0);
-    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    rasterOp(image, src, t, rop);
+}
+
+void Player::finish() {
+    if (!rasterOpsUsed_) return;
+    auto* canvas = static_cast<QImage*>(painter_.device());
+    for (int y = 0; y < canvas->height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(canvas->scanLine(y));
+        for (int x = 0; x < canvas->width(); ++x)
+            if (qAlpha(line[x]) == PageAlpha) line[x] = 0xFF000000u | qUnpremultiply(line[x]);
+    }
+}
+
+bool Player::rasterOpKnown(quint32 rop) {
+    switch (rop) {
+    case 0x00EE0086: case 0x008800C6: case 0x00660046: case 0x00440328:
+    case 0x00330008: case 0x001100A6: case 0x00BB0226: return true;
+    default: return false;
+    }
+}
+
+// Raster operations combine the bitmap with what is already drawn, bit by
+// bit. Programs use them for transparency (an inverted copy, a mask, the copy
+// again); where nothing was drawn yet we take the page to be white, and a
+// result that is white over such a pixel leaves it transparent, so that the
+// window behind shows through as the program meant.
+void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop) {
+    auto* canvas = static_cast<QImage*>(painter_.device());
+    QRect area = t.mapRect(src).toAlignedRect().intersected(canvas->rect());
+    if (dc_.clipped) area = area.intersected(dc_.clip.boundingRect());
+    if (area.isEmpty()) return;
+    rasterOpsUsed_ = true;
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return;
+    layer.fill(Qt::transparent);
+    {
+        QPainter lp(&layer);
+        if (dc_.clipped) lp.setClipRegion(dc_.clip.translated(-area.topLeft()));
+        lp.setTransform(t * QTransform::fromTranslate(-area.left(), -area.top()));
+        lp.setRenderHint(QPainter::SmoothPixmapTransform, painter_.testRenderHint(QPainter::SmoothPixmapTransform));
+        lp.drawImage(src, image, src);
+    }
+    for (int y = 0; y < area.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(layer.constScanLine(y));
+        auto* out = reinterpret_cast<QRgb*>(canvas->scanLine(area.top() + y)) + area.left();
+        for (int x = 0; x < area.width(); ++x) {
+            if (qAlpha(in[x]) < 128) continue;
+            const quint32 sv = in[x] & 0xFFFFFF;
+            // Alpha 254 marks a pixel that only raster operations over the
+            // blank page have touched: it is still "page" for the next one.
+            const int a = qAlpha(out[x]);
+            const bool blank = a < 128;
+            const bool overPage = blank || a == PageAlpha;
+            const quint32 d = blank ? 0xFFFFFF : (qUnpremultiply(out[x]) & 0xFFFFFF);
+            quint32 r;
+            switch (rop) {
+            case 0x00EE0086: r = sv | d; break;           // SRCPAINT
+            case 0x008800C6: r = sv & d; break;           // SRCAND
+            case 0x00660046: r = sv ^ d; break;           // SRCINVERT
+            case 0x00440328: r = sv & ~d; break;          // SRCERASE
+            case 0x00330008: r = ~sv; break;              // NOTSRCCOPY
+            case 0x001100A6: r = ~(sv | d); break;        // NOTSRCERASE
+            default: r = ~sv | d; break;                  // MERGEPAINT
+            }
+            r &= 0xFFFFFF;
+            if (!overPage) out[x] = 0xFF000000u | r;
+            else out[x] = r == 0xFFFFFF ? 0 : qPremultiply((quint32(PageAlpha) << 24) | r);
+        }
+    }
 }
 
 void Player::bitmapRecord(const Record& r) {

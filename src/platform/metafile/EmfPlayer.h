@@ -96,6 +96,9 @@ public:
     // Returns false when a record's size was invalid and playback stopped early.
     bool play(const uchar* data, qsizetype size, qsizetype offset);
 
+    // Settles what raster operations left; call once playback is over.
+    void finish();
+
     int skippedEmfPlusComments() const { return emfPlusComments_; }
 
 private:
@@ -141,6 +144,8 @@ private:
     // Bitmaps.
     void bitmapRecord(const Record& r);
     void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha);
+    static bool rasterOpKnown(quint32 rop);
+    void rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop);
     QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const;
 
     // Text (EmfText.cpp).
@@ -165,6 +170,7 @@ private:
     bool figureOpen_ = false;
     QPainterPath path_;  // image coordinates
     int emfPlusComments_ = 0;
+    bool rasterOpsUsed_ = false;
     mutable QHash<QString, double> cellToEm_;  // face -> em height per cell height
 };
 

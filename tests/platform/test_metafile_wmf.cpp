@@ -1,0 +1,394 @@
+// The WMF player on metafiles written record by record here, checked pixel
+// by pixel, plus the bad input it has to survive.
+#include "platform/Picture.h"
+#include "platform/metafile/Dib.h"
+#include "platform/metafile/Fonts.h"
+#include "platform/metafile/Metafile.h"
+
+#include <QElapsedTimer>
+#include <QtEndian>
+#include <QtTest>
+
+#include <initializer_list>
+
+namespace {
+
+// Builds a WMF one record at a time.
+class Wmf {
+public:
+    Wmf& rec(quint16 fn, std::initializer_list<qint16> words, const QByteArray& raw = {}) {
+        QByteArray body;
+        for (qint16 w : words) put16(body, quint16(w));
+        body += raw;
+        if (body.size() % 2) body += '\0';
+        put32(records_, quint32(3 + body.size() / 2));
+        put16(records_, fn);
+        records_ += body;
+        return *this;
+    }
+    // A record with a hand-made size field.
+    Wmf& rawRecord(quint32 words, quint16 fn, const QByteArray& body) {
+        put32(records_, words);
+        put16(records_, fn);
+        records_ += body;
+        return *this;
+    }
+    Wmf& window(int x, int y, int w, int h) { return rec(0x020B, {qint16(y), qint16(x)}).rec(0x020C, {qint16(h), qint16(w)}); }
+    Wmf& solidBrush(quint32 colorRef) { return rec(0x02FC, {0, qint16(colorRef & 0xFFFF), qint16(colorRef >> 16), 0}); }
+    Wmf& nullPen() { return rec(0x02FA, {5, 0, 0, 0, 0}); }
+    Wmf& select(int index) { return rec(0x012D, {qint16(index)}); }
+    Wmf& rectangle(int l, int t, int r, int b) { return rec(0x041B, {qint16(b), qint16(r), qint16(t), qint16(l)}); }
+    Wmf& font(int height, const char* face, quint8 charset = 0) {
+        QByteArray lf;
+        for (qint16 v : {qint16(height), qint16(0), qint16(0), qint16(0), qint16(400)}) put16(lf, quint16(v));
+        lf += QByteArray("\0\0\0", 3);
+        lf += char(charset);
+        lf += QByteArray(4, '\0');
+        lf += QByteArray(face) + '\0';
+        return rec(0x02FB, {}, lf);
+    }
+    Wmf& textOut(int x, int y, const QByteArray& text) {
+        QByteArray raw = text;
+        if (raw.size() % 2) raw += '\0';
+        put16(raw, quint16(y));
+        put16(raw, quint16(x));
+        return rec(0x0521, {qint16(text.size())}, raw);
+    }
+    Wmf& redBox(int l, int t, int r, int b) { return solidBrush(0x0000FF).select(0).nullPen().select(1).rectangle(l, t, r, b); }
+
+    QByteArray records() const { return records_; }
+    QByteArray standard() const { return header() + records_ + eof(); }
+    QByteArray placeable(qint16 l, qint16 t, qint16 r, qint16 b, quint16 inch) const {
+        QByteArray out;
+        put32(out, 0x9AC6CDD7u);
+        put16(out, 0);
+        for (qint16 v : {l, t, r, b}) put16(out, quint16(v));
+        put16(out, inch);
+        put32(out, 0);
+        quint16 sum = 0;
+        for (int i = 0; i < 20; i += 2) sum ^= qFromLittleEndian<quint16>(out.constData() + i);
+        put16(out, sum);
+        return out + standard();
+    }
+
+private:
+    static void put16(QByteArray& b, quint16 v) { b += char(v & 0xFF), b += char(v >> 8); }
+    static void put32(QByteArray& b, quint32 v) { put16(b, quint16(v & 0xFFFF)), put16(b, quint16(v >> 16)); }
+    QByteArray header() const {
+        QByteArray h;
+        put16(h, 1);
+        put16(h, 9);
+        put16(h, 0x0300);
+        put32(h, quint32((18 + records_.size() + 6) / 2));
+        put16(h, 16);
+        put32(h, 0);
+        put16(h, 0);
+        return h;
+    }
+    static QByteArray eof() {
+        QByteArray e;
+        put32(e, 3);
+        put16(e, 0);
+        return e;
+    }
+    QByteArray records_;
+};
+
+bool isRed(QRgb c) { return qAlpha(c) == 255 && qRed(c) == 255 && qGreen(c) == 0 && qBlue(c) == 0; }
+bool isClear(QRgb c) { return qAlpha(c) == 0; }
+
+int inkIn(const QImage& img, const QRect& r) {
+    int n = 0;
+    for (int y = std::max(0, r.top()); y <= std::min(img.height() - 1, r.bottom()); ++y)
+        for (int x = std::max(0, r.left()); x <= std::min(img.width() - 1, r.right()); ++x)
+            if (qAlpha(img.pixel(x, y)) > 128) ++n;
+    return n;
+}
+
+// A bottom-up 24-bit BITMAPINFOHEADER DIB, rows given top row first.
+QByteArray dib24(int w, int h, const QList<QRgb>& topDown, int lieWidth = 0) {
+    QByteArray d;
+    auto put = [&](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i) d += char((v >> (8 * i)) & 0xFF);
+    };
+    put(40, 4), put(quint32(lieWidth ? lieWidth : w), 4), put(quint32(h), 4), put(1, 2), put(24, 2);
+    put(0, 4), put(0, 4), put(0, 4), put(0, 4), put(0, 4), put(0, 4);
+    const int stride = (w * 3 + 3) & ~3;
+    for (int y = h - 1; y >= 0; --y) {
+        QByteArray row;
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = topDown[y * w + x];
+            row += char(qBlue(c)), row += char(qGreen(c)), row += char(qRed(c));
+        }
+        row.resize(stride, '\0');
+        d += row;
+    }
+    return d;
+}
+
+}  // namespace
+
+class WmfTest : public QObject {
+    Q_OBJECT
+private slots:
+    void drawsRectangleWhereItBelongs();
+    void naturalSize_data();
+    void naturalSize();
+    void mappingFlipsWithNegativeExtent();
+    void textIsDrawnAtItsAlignment();
+    void clippingAndSaveRestore();
+    void bitmapsThroughStretchDib();
+    void faceAndTextMapping();
+    void badInputIsRefusedOrPartial();
+    void lyingBitmapsAreRefused();
+};
+
+void WmfTest::drawsRectangleWhereItBelongs() {
+    // 1000 logical units onto 100 pixels.
+    const QByteArray data = Wmf().window(0, 0, 1000, 1000).redBox(200, 300, 600, 700).placeable(0, 0, 1000, 1000, 960);
+    QCOMPARE(metafile::detect(data), metafile::Kind::PlaceableWmf);
+    QString error;
+    const QImage img = metafile::render(data, &error);
+    QVERIFY2(!img.isNull(), qPrintable(error));
+    QCOMPARE(img.size(), QSize(100, 100));
+    QVERIFY(isRed(img.pixel(20, 30)));
+    QVERIFY(isRed(img.pixel(59, 69)));
+    QVERIFY(isRed(img.pixel(40, 50)));
+    QVERIFY(isClear(img.pixel(19, 50)));
+    QVERIFY(isClear(img.pixel(40, 29)));
+    QVERIFY(isClear(img.pixel(61, 50)));
+    QVERIFY(isClear(img.pixel(40, 71)));
+    QVERIFY(isClear(img.pixel(0, 0)));
+}
+
+void WmfTest::naturalSize_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QSize>("size");
+    const Wmf box = Wmf().redBox(10, 10, 50, 30);
+    QTest::newRow("placeable, inch 1440") << box.placeable(0, 0, 1440, 720, 1440) << QSize(96, 48);
+    QTest::newRow("placeable, reversed box") << box.placeable(1440, 720, 0, 0, 1440) << QSize(96, 48);
+    QTest::newRow("placeable, 576 a inch") << box.placeable(-100, -50, 500, 250, 576) << QSize(100, 50);
+    QTest::newRow("standard, window extent in twips")
+        << Wmf().window(0, 0, 2880, 1440).redBox(10, 10, 50, 30).standard() << QSize(192, 96);
+    QTest::newRow("standard, no extent: the drawing's bounds") << box.standard() << QSize(40, 20);
+    QTest::newRow("placeable, huge: capped keeping the shape")
+        << box.placeable(-32768, -16384, 32767, 16383, 1) << QSize(MaxPictureSide, MaxPictureSide / 2);
+    QTest::newRow("standard, negative extent") << Wmf().window(0, 0, -1440, -2880).redBox(-50, -50, -10, -10).standard()
+                                               << QSize(96, 192);
+}
+
+void WmfTest::naturalSize() {
+    QFETCH(QByteArray, data);
+    QFETCH(QSize, size);
+    const QImage img = metafile::render(data);
+    QCOMPARE(img.size(), size);
+}
+
+void WmfTest::mappingFlipsWithNegativeExtent() {
+    // y grows upwards: logical (0,0)-(50,50) is the bottom-left quarter.
+    const QByteArray data = Wmf().window(0, 100, 100, -100).redBox(0, 0, 50, 50).placeable(0, 0, 100, 100, 96);
+    const QImage img = metafile::render(data);
+    QCOMPARE(img.size(), QSize(100, 100));
+    QVERIFY(isRed(img.pixel(25, 75)));
+    QVERIFY(isClear(img.pixel(25, 25)));
+    QVERIFY(isClear(img.pixel(75, 75)));
+}
+
+void WmfTest::textIsDrawnAtItsAlignment() {
+    auto render = [](quint16 align) {
+        return metafile::render(Wmf()
+                                    .window(0, 0, 200, 100)
+                                    .font(-40, "Arial")
+                                    .select(0)
+                                    .rec(0x0102, {1})      // transparent background
+                                    .rec(0x012E, {qint16(align)})
+                                    .textOut(20, 50, "HH")
+                                    .placeable(0, 0, 200, 100, 96));
+    };
+    // TA_TOP: the letters hang below y = 50.
+    const QImage top = render(0);
+    QVERIFY(inkIn(top, QRect(20, 52, 60, 30)) > 100);
+    QCOMPARE(inkIn(top, QRect(0, 0, 200, 49)), 0);
+    // TA_BASELINE: they stand on y = 50.
+    const QImage base = render(24);
+    QVERIFY(inkIn(base, QRect(20, 20, 60, 29)) > 100);
+    QCOMPARE(inkIn(base, QRect(0, 52, 200, 48)), 0);
+    // TA_RIGHT | TA_BASELINE: they end at x = 20, mostly off the picture.
+    const QImage right = render(24 | 2);
+    QCOMPARE(inkIn(right, QRect(22, 0, 178, 100)), 0);
+    QVERIFY(inkIn(right, QRect(0, 20, 21, 30)) > 20);
+}
+
+void WmfTest::clippingAndSaveRestore() {
+    const QByteArray data = Wmf()
+                                .window(0, 0, 100, 100)
+                                .solidBrush(0x0000FF).select(0).nullPen().select(1)
+                                .rec(0x001E, {})                       // SaveDC
+                                .rec(0x0416, {100, 50, 0, 0})          // IntersectClipRect 0,0-50,100
+                                .rec(0x0415, {60, 40, 40, 20})         // ExcludeClipRect 20,40-40,60
+                                .rectangle(0, 0, 100, 50)
+                                .rec(0x0127, {-1})                     // RestoreDC: clip gone
+                                .rectangle(0, 80, 100, 100)
+                                .placeable(0, 0, 100, 100, 96);
+    const QImage img = metafile::render(data);
+    QVERIFY(isRed(img.pixel(10, 10)));
+    QVERIFY(isRed(img.pixel(49, 10)));
+    QVERIFY(isClear(img.pixel(50, 10)));
+    QVERIFY(isClear(img.pixel(90, 10)));
+    QVERIFY(isClear(img.pixel(30, 45)));   // the excluded hole
+    QVERIFY(isRed(img.pixel(30, 38)));
+    QVERIFY(isRed(img.pixel(90, 90)));     // drawn after the restore, unclipped
+}
+
+void WmfTest::bitmapsThroughStretchDib() {
+    const QRgb R = qRgb(255, 0, 0), G = qRgb(0, 255, 0), B = qRgb(0, 0, 255), W = qRgb(255, 255, 255);
+    const QByteArray dib = dib24(2, 2, {R, G, B, W});
+    const QImage decoded = metafile::decodePackedDib(reinterpret_cast<const uchar*>(dib.constData()), dib.size());
+    QCOMPARE(decoded.size(), QSize(2, 2));
+    QCOMPARE(decoded.pixel(0, 0), R);
+    QCOMPARE(decoded.pixel(1, 0), G);
+    QCOMPARE(decoded.pixel(0, 1), B);
+    QCOMPARE(decoded.pixel(1, 1), W);
+
+    // StretchDIB: rop, usage, src h/w/y/x, dest h/w/y/x; 2 x 2 onto 40 x 40 at (10,10).
+    const QImage img = metafile::render(Wmf()
+                                            .window(0, 0, 100, 100)
+                                            .rec(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 40, 40, 10, 10}, dib)
+                                            .placeable(0, 0, 100, 100, 96));
+    QCOMPARE(img.pixel(15, 15), R);
+    QCOMPARE(img.pixel(45, 15), G);
+    QCOMPARE(img.pixel(15, 45), B);
+    QVERIFY(isClear(img.pixel(5, 5)));
+    QVERIFY(isClear(img.pixel(55, 55)));
+}
+
+void WmfTest::faceAndTextMapping() {
+    QCOMPARE(metafile::substituteFace("Times New Roman"), QStringLiteral("Liberation Serif"));
+    QCOMPARE(metafile::substituteFace("Arial"), QStringLiteral("Liberation Sans"));
+    QCOMPARE(metafile::substituteFace("Courier New"), QStringLiteral("Liberation Mono"));
+    QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ Ｐゴシック")), QStringLiteral("IPAPGothic"));
+    QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ ゴシック")), QStringLiteral("IPAGothic"));
+    // Symbol's letters are Greek, its high half mathematics.
+    QCOMPARE(metafile::decodeText("apS", 2, "Symbol"), QStringLiteral("απΣ"));
+    QCOMPARE(metafile::decodeText("\xB9\xA3\xE5\xF2", 2, "Symbol"), QStringLiteral("≠≤∑∫"));
+    QCOMPARE(metafile::mapSymbolText(QString(QChar(0xF061)) + QChar(0xF0B4), "Symbol"), QStringLiteral("α×"));
+    QCOMPARE(metafile::decodeText("l", 2, "MT Extra"), QStringLiteral("ℓ"));
+    // Windows code pages by charset.
+    QCOMPARE(metafile::decodeText("\x80\x93x\x94", 0, "Arial"), QStringLiteral("€“x”"));
+    QCOMPARE(metafile::decodeText("\x82\xA0\x8A\xBF", 128, "MS Gothic"), QStringLiteral("あ漢"));
+    QCOMPARE(metafile::decodeText("\xC1", 204, "Arial"), QStringLiteral("Б"));
+}
+
+void WmfTest::badInputIsRefusedOrPartial() {
+    const Wmf good = Wmf().window(0, 0, 100, 100).redBox(0, 0, 50, 50);
+
+    // Not a metafile at all.
+    QString error;
+    QVERIFY(metafile::render(QByteArray("GIF89a not a metafile at all"), &error).isNull());
+    QVERIFY(!error.isEmpty());
+    // A header and nothing else, or a cut header.
+    QVERIFY(metafile::render(good.placeable(0, 0, 100, 100, 96).left(30)).isNull());
+
+    // Cut in the middle of a later record: what came before is drawn.
+    QByteArray cut = Wmf(good).rectangle(50, 50, 100, 100).placeable(0, 0, 100, 100, 96);
+    cut.chop(10);
+    QImage img = metafile::render(cut);
+    QVERIFY(isRed(img.pixel(25, 25)));
+    QVERIFY(isClear(img.pixel(75, 75)));
+
+    // A record whose size runs past the end, and one whose size is zero:
+    // the picture ends there, nothing after it is played.
+    for (quint32 words : {quint32(0x7FFFFFFF), quint32(0), quint32(2)}) {
+        const QByteArray lying = Wmf(good)
+                                     .rawRecord(words, 0x041B, QByteArray::fromHex("64006400320032000000"))
+                                     .rectangle(50, 50, 100, 100)
+                                     .placeable(0, 0, 100, 100, 96);
+        img = metafile::render(lying);
+        QVERIFY(isRed(img.pixel(25, 25)));
+        QVERIFY(isClear(img.pixel(75, 75)));
+    }
+
+    // Records too short for their parameters, objects that do not exist,
+    // poly-polygons whose counts overrun the record.
+    img = metafile::render(Wmf(good)
+                               .rec(0x041B, {5})
+                               .rec(0x0324, {30000, 1, 2})
+                               .rec(0x0538, {3, 1000, 1000, 1000, 1, 2})
+                               .rec(0x012D, {-1})
+                               .rec(0x0A32, {1, 1, 500, 6})
+                               .rec(0x0521, {-5})
+                               .placeable(0, 0, 100, 100, 96));
+    QVERIFY(isRed(img.pixel(25, 25)));
+
+    // Deep SaveDC stacks stay bounded and RestoreDC past the bottom is harmless.
+    Wmf deep = Wmf(good);
+    for (int i = 0; i < 20000; ++i) deep.rec(0x001E, {});
+    deep.rec(0x0127, {-30000}).rec(0x0127, {-1}).rectangle(50, 50, 100, 100);
+    QElapsedTimer clock;
+    clock.start();
+    img = metafile::render(deep.placeable(0, 0, 100, 100, 96));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(isRed(img.pixel(75, 75)));
+
+    // Huge and degenerate extents: capped or refused, never a giant image.
+    img = metafile::render(Wmf().window(0, 0, -32768, 32767).redBox(0, 0, 10, 10).standard());
+    QVERIFY(img.width() <= MaxPictureSide && img.height() <= MaxPictureSide);
+    img = metafile::render(Wmf().window(0, 0, 1, 1).rec(0x020C, {0, 0}).redBox(0, 0, 1, 1).placeable(0, 0, 0, 0, 0));
+    QVERIFY(img.width() <= MaxPictureSide && img.height() <= MaxPictureSide);
+    // A standard WMF that draws nothing has no size at all.
+    QVERIFY(metafile::render(Wmf().rec(0x0102, {1}).standard(), &error).isNull());
+}
+
+void WmfTest::lyingBitmapsAreRefused() {
+    const QRgb R = qRgb(255, 0, 0);
+    const QList<QRgb> pixels(4, R);
+    auto decode = [](const QByteArray& d) {
+        return metafile::decodePackedDib(reinterpret_cast<const uchar*>(d.constData()), d.size());
+    };
+    // Width claiming far more rows of bits than there are.
+    QVERIFY(decode(dib24(2, 2, pixels, 5000)).isNull());
+    // Bits cut short.
+    QVERIFY(decode(dib24(2, 2, pixels).left(48)).isNull());
+    // Header size larger than the data, zero and negative sizes, odd depths.
+    QByteArray d = dib24(2, 2, pixels);
+    d[0] = char(200);
+    QVERIFY(decode(d).isNull());
+    for (int field : {4, 8}) {
+        QByteArray z = dib24(2, 2, pixels);
+        z[field] = z[field + 1] = z[field + 2] = z[field + 3] = 0;
+        QVERIFY(decode(z).isNull());
+    }
+    QByteArray odd = dib24(2, 2, pixels);
+    odd[14] = 7;
+    QVERIFY(decode(odd).isNull());
+    // An 8-bit bitmap claiming 2^31 colours.
+    QByteArray pal = dib24(2, 2, pixels);
+    pal[14] = 8;
+    pal[32] = pal[33] = pal[34] = 0, pal[35] = char(0x80);
+    QVERIFY(decode(pal).isNull());
+    // RLE8 that runs past its rows stops at the bitmap's edge: 2 x 2 with a
+    // run of 200 red pixels.
+    QByteArray rle;
+    for (quint32 v : {40u, 2u, 2u}) rle += QByteArray(reinterpret_cast<const char*>(&v), 4);
+    rle += QByteArray::fromHex("01000800") + QByteArray::fromHex("010000000000000000000000000000000200000000000000");
+    rle += QByteArray::fromHex("0000ff00") + QByteArray::fromHex("00000000");
+    rle += QByteArray::fromHex("c80000010001");  // run of 200 of colour 0, end of line, end of bitmap
+    const QImage r = decode(rle);
+    QCOMPARE(r.size(), QSize(2, 2));
+    QCOMPARE(r.pixel(0, 1), R);
+    QCOMPARE(r.pixel(1, 1), R);
+    QCOMPARE(qAlpha(r.pixel(0, 0)), 0);
+
+    // In a picture, the lying bitmap is skipped and the rest is still drawn.
+    const QImage img = metafile::render(Wmf()
+                                            .window(0, 0, 100, 100)
+                                            .rec(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0},
+                                                 dib24(2, 2, pixels, 30000))
+                                            .redBox(50, 50, 100, 100)
+                                            .placeable(0, 0, 100, 100, 96));
+    QVERIFY(isClear(img.pixel(25, 25)));
+    QVERIFY(isRed(img.pixel(75, 75)));
+}
+
+QTEST_MAIN(WmfTest)
+#include "test_metafile_wmf.moc"

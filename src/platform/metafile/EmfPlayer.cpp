@@ -35,7 +35,7 @@ enum : quint32 {
     EMR_EXTTEXTOUTA = 83, EMR_EXTTEXTOUTW = 84, EMR_POLYBEZIER16 = 85, EMR_POLYGON16 = 86,
     EMR_POLYLINE16 = 87, EMR_POLYBEZIERTO16 = 88, EMR_POLYLINETO16 = 89, EMR_POLYPOLYLINE16 = 90,
     EMR_POLYPOLYGON16 = 91, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT = 94,
-    EMR_EXTCREATEPEN = 95, EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
+    EMR_EXTCREATEPEN = 95, EMR_POLYDRAW = 56, EMR_POLYDRAW16 = 92, EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
     EMR_GRADIENTFILL = 118,
 };
 
@@ -468,6 +468,41 @@ void Player::polyRecord(const Record& r, bool shortPoints, int kind) {
     }
 }
 
+// PolyDraw: points, each with a type byte (move, line, curve, and a flag that
+// closes the figure), continuing from the current position.
+void Player::polyDraw(const Record& r, bool shortPoints) {
+    if (!r.has(24, 4)) return;
+    const quint32 count = r.u32(24);
+    const quint32 item = shortPoints ? 4 : 8;
+    if (!r.hasArray(28, count, item)) return;
+    const quint64 typesAt = 28 + quint64(count) * item;
+    if (!r.hasArray(typesAt, count, 1)) return;
+    auto point = [&](quint32 i) { return shortPoints ? r.pointS(28 + i * item) : r.pointL(28 + i * item); };
+    QPainterPath path;
+    path.moveTo(dc_.current);
+    QPointF last = dc_.current;
+    for (quint32 i = 0; i < count; ++i) {
+        const quint8 type = r.u8(quint32(typesAt + i));
+        const QPointF p = point(i);
+        switch (type & 0x6) {
+        case 0x6: path.moveTo(p); last = p; break;  // PT_MOVETO
+        case 0x2: path.lineTo(p); last = p; break;  // PT_LINETO
+        case 0x4:                                   // PT_BEZIERTO, in threes
+            if (i + 2 < count) {
+                path.cubicTo(p, point(i + 1), point(i + 2));
+                i += 2;
+                last = point(i);
+            }
+            break;
+        default: break;
+        }
+        if (type & 0x1) path.closeSubpath();  // PT_CLOSEFIGURE
+    }
+    if (inPath_) appendToPath(path, true);
+    else if (hasPen()) strokeImagePath(logicalToImage().map(path));
+    dc_.current = last;
+}
+
 void Player::polyPolyRecord(const Record& r, bool shortPoints, bool polygon) {
     if (!r.has(24, 8)) return;
     const quint32 polys = r.u32(24);
@@ -579,19 +614,33 @@ QRegion Player::imageRegion(const QPainterPath& imagePath) const {
                    (std::abs(p.y() - bounds.top()) < 1e-6 || std::abs(p.y() - bounds.bottom()) < 1e-6);
         if (axis) return QRegion(toPixelRect(bounds));
     }
-    std::vector<QRegion> parts;
-    for (const QPolygonF& poly : imagePath.toFillPolygons()) {
-        QPolygon ip;
-        ip.reserve(poly.size());
-        for (const QPointF& p : poly)
-            ip.append(QPoint(int(std::lround(clampd(p.x(), -RegionLimit, RegionLimit))),
-                             int(std::lround(clampd(p.y(), -RegionLimit, RegionLimit)))));
-        parts.emplace_back(ip, imagePath.fillRule());
+    // Anything else is filled into a mask, whose runs of covered pixels
+    // become the region's rectangles, row by row (already in the band order
+    // that QRegion wants). Only the part over the picture matters.
+    const QRect area = bounds.toAlignedRect().intersected(QRect(QPoint(0, 0), imageSize_));
+    if (area.isEmpty()) return {};
+    QImage mask(area.size(), QImage::Format_Alpha8);
+    if (mask.isNull()) return {};
+    mask.fill(0);
+    {
+        QPainter mp(&mask);
+        mp.translate(-area.left(), -area.top());
+        mp.fillPath(imagePath, Qt::black);
     }
-    if (imagePath.fillRule() == Qt::WindingFill) return uniteAll(std::move(parts));
-    QRegion result;
-    for (const QRegion& p : parts) result = result.xored(p);
-    return result;
+    std::vector<QRect> rects;
+    for (int y = 0; y < area.height(); ++y) {
+        const uchar* line = mask.constScanLine(y);
+        int x = 0;
+        while (x < area.width()) {
+            while (x < area.width() && line[x] < 128) ++x;
+            const int start = x;
+            while (x < area.width() && line[x] >= 128) ++x;
+            if (x > start) rects.emplace_back(area.left() + start, area.top() + y, x - start, 1);
+        }
+    }
+    QRegion region;
+    if (!rects.empty()) region.setRects(rects.data(), int(rects.size()));
+    return region;
 }
 
 QRegion Player::regionFromData(const Record& r, quint32 offset, quint32 bytes) const {
@@ -931,6 +980,8 @@ void Player::record(const Record& r) {
     case EMR_POLYLINE16: polyRecord(r, true, Polyline); break;
     case EMR_POLYBEZIERTO16: polyRecord(r, true, PolyBezierTo); break;
     case EMR_POLYLINETO16: polyRecord(r, true, PolylineTo); break;
+    case EMR_POLYDRAW: polyDraw(r, false); break;
+    case EMR_POLYDRAW16: polyDraw(r, true); break;
     case EMR_POLYPOLYLINE: polyPolyRecord(r, false, false); break;
     case EMR_POLYPOLYGON: polyPolyRecord(r, false, true); break;
     case EMR_POLYPOLYLINE16: polyPolyRecord(r, true, false); break;

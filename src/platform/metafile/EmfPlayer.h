@@ -128,6 +128,7 @@ private:
     void fillImagePath(const QPainterPath& imagePath, const Brush& brush);
     void strokeImagePath(const QPainterPath& imagePath);
     void polyRecord(const Record& r, bool shortPoints, int kind);
+    void polyDraw(const Record& r, bool shortPoints);
     void polyPolyRecord(const Record& r, bool shortPoints, bool polygon);
     void arcRecord(const Record& r, int kind);
     QPainterPath arcPath(const QRectF& box, QPointF start, QPointF end, bool moveToStart, bool* endsAt,

@@ -41,7 +41,7 @@ QFont Player::qtFont(const Font& f, double pixelSize) const {
     return font;
 }
 
-void Player::drawText(QPointF reference, const QString& textIn, const std::vector<double>& dx, quint32 options,
+void Player::drawText(QPointF reference, const QString& text, const std::vector<double>& dx, quint32 options,
                       const QRectF& rect) {
     const QTransform t = logicalToImage();
     const bool haveRect = !(options & ETO_NO_RECT) && rect.width() != 0 && rect.height() != 0;
@@ -51,9 +51,8 @@ void Player::drawText(QPointF reference, const QString& textIn, const std::vecto
         painter_.setTransform(QTransform());
         painter_.fillPath(t.map(p), dc_.bkColor);
     }
-    if (textIn.isEmpty() || !dc_.font) return;
+    if (text.isEmpty() || !dc_.font) return;
     const Font& f = dc_.font->font;
-    const QString text = mapSymbolText(textIn, f.face);
 
     const QPointF ref = (dc_.textAlign & TA_UPDATECP) ? dc_.current : reference;
     const QPointF o = t.map(ref);
@@ -190,6 +189,7 @@ void Player::textRecord(const Record& r, bool wide) {
         if (wide) {
             text.resize(chars);
             for (quint32 i = 0; i < chars; ++i) text[i] = QChar(char16_t(r.u16(offString + 2 * i)));
+            if (dc_.font) text = mapSymbolText(text, dc_.font->font.face);
         } else {
             const QByteArray bytes(reinterpret_cast<const char*>(r.data() + offString), chars);
             const Font* f = dc_.font ? &dc_.font->font : nullptr;
@@ -247,6 +247,7 @@ void Player::smallTextRecord(const Record& r) {
         if (!r.hasArray(at, chars, 2)) return;
         text.resize(chars);
         for (quint32 i = 0; i < chars; ++i) text[i] = QChar(char16_t(r.u16(at + 2 * i)));
+        if (dc_.font) text = mapSymbolText(text, dc_.font->font.face);
     }
     if (options & ETO_GLYPH_INDEX) text.clear();
     drawText(reference, text, {}, options, rect);

@@ -20,6 +20,8 @@ class Voice;
 class Interpreter {
 public:
     explicit Interpreter(const QString& soundfont);
+    // The General MIDI soundfont of Debian's timgm6mb-soundfont package.
+    static constexpr const char* DefaultSoundfontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     ~Interpreter();
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;

@@ -11,6 +11,8 @@ MciService::MciService() : interpreter_(std::make_unique<mci::Interpreter>(defau
 
 MciService::~MciService() = default;
 
+QString MciService::defaultSoundfont() { return QString::fromLatin1(mci::Interpreter::DefaultSoundfontPath); }
+
 int MciService::sendString(const QByteArray& command) {
     std::lock_guard lock(mutex_);
     return interpreter_->execute(command);

@@ -35,7 +35,7 @@ public:
     // synthesisers made after the next shutdown().
     void setSoundfont(const QString& path);
 
-    static QString defaultSoundfont() { return QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2"); }
+    static QString defaultSoundfont();
 
 private:
     MciService();

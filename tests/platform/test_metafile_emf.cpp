@@ -20,7 +20,8 @@ enum : quint32 {
     HEADER = 1, POLYGON16 = 86, POLYBEZIERTO16 = 88, POLYPOLYGON16 = 91, SETWINDOWEXTEX = 9, SETVIEWPORTEXTEX = 11,
     SETMAPMODE = 17, SETBKMODE = 18, SETPOLYFILLMODE = 19, SETROP2 = 20, SETTEXTALIGN = 22, SETTEXTCOLOR = 24,
     MOVETOEX = 27, EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
-    SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEBRUSHINDIRECT = 39,
+    SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39,
+    EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
     EXTTEXTOUTW = 84, EOF_ = 14,
@@ -367,6 +368,23 @@ private slots:
         x.rect(-2000000000, -2000000000, 2000000000, 2000000000).rec(ELLIPSE, {0, 0, 0x7FFFFFFF, 0x7FFFFFFF});
         x.rec(SETWINDOWEXTEX, {0, 0});  // refused by the player, as by GDI
         QVERIFY(!render(x.bytes()).isNull());
+
+        // Dotted and dashed lines across the whole coordinate range.
+        Emf d;
+        d.rec(CREATEPEN, {1, 2, 0, 0, 0}).rec(SELECTOBJECT, {1});
+        d.rec(MOVETOEX, {0x80000001, 0x80000001}).rec(LINETO, {0x7FFFFFFF, 0x7FFFFFFF});
+        d.rec(EXTCREATEPEN, {2, 0, 0, 0, 0, 0x10000 | 1, 1, 0, 0, 0, 0}).rec(SELECTOBJECT, {2});
+        d.rec(MOVETOEX, {0x80000001, 24}).rec(LINETO, {0x7FFFFFFF, 24});
+        const QImage dotted = render(d.bytes());
+        QVERIFY(!dotted.isNull());
+        QVERIFY(countColour(dotted, dotted.rect(), qRgb(0, 0, 0)) > 0);
+
+        // Frame unusable, bounds usable: the size comes from the bounds.
+        Emf b;
+        qToLittleEndian<qint32>(-100, b.raw().data() + 32);
+        const QImage fromBounds = render(b.redBrush().rect(0, 0, 10, 10).bytes());
+        QCOMPARE(fromBounds.size(), QSize(96, 48));
+        QVERIFY(isRed(fromBounds, 5, 5));
     }
 
     void lyingRecordSizesStopPlayback() {

@@ -267,7 +267,12 @@ void Player::createDibPatternBrush(const Record& r) {
     if (!r.has(8, 24)) return;
     Object o;
     o.kind = Object::BrushObject;
-    const QImage pattern = dibAt(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28));
+    QImage pattern = dibAt(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28));
+    // Patterns are small tiles; the object table may hold thousands of them,
+    // so a large one is kept at a bounded size.
+    constexpr int MaxPatternSide = 256;
+    if (pattern.width() > MaxPatternSide || pattern.height() > MaxPatternSide)
+        pattern = pattern.scaled(std::min(pattern.width(), MaxPatternSide), std::min(pattern.height(), MaxPatternSide));
     if (pattern.isNull()) {
         // Keep the slot filled so that selecting it does not keep the previous
         // brush; a mid grey is what such a pattern mostly averages to.

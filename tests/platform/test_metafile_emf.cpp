@@ -196,11 +196,15 @@ private slots:
         QVERIFY(isRed(img, 65, 35));  // (0..20, 20..40) + 50
         QVERIFY(isEmpty(img, 75, 35));
 
-        // A transform that is not finite is ignored.
-        Emf n;
-        n.redBrush().rec(SETWORLDTRANSFORM, {0x7FC00000, 0, 0, f2u(1), 0, 0}).rect(0, 0, 10, 10);
-        img = render(n.bytes());
-        QVERIFY(isRed(img, 5, 5));
+        // A transform that is not finite, or absurdly large, is ignored.
+        for (quint32 bad : {0x7FC00000u, f2u(1e30f)}) {
+            Emf n;
+            n.redBrush().rec(SETWORLDTRANSFORM, {bad, 0, 0, f2u(1), 0, 0}).rect(0, 0, 10, 10);
+            n.rec(MODIFYWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), bad, 0, 2}).rect(20, 0, 30, 10);
+            img = render(n.bytes());
+            QVERIFY(isRed(img, 5, 5));
+            QVERIFY(isRed(img, 25, 5));
+        }
     }
 
     void clipping() {

@@ -50,6 +50,16 @@ constexpr int PageAlpha = 254;
 // QRegion's integers.
 constexpr double RegionLimit = 1 << 24;
 
+// World transforms past this magnitude only serve to push coordinates out of
+// any range a rasteriser handles; such a record is ignored.
+bool usableTransform(const QTransform& t) {
+    constexpr double Limit = 1e9;
+    if (!finiteTransform(t)) return false;
+    for (double v : {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()})
+        if (std::abs(v) > Limit) return false;
+    return true;
+}
+
 QTransform xform(const Record& r, quint32 off) {
     return QTransform(r.f32(off), r.f32(off + 4), r.f32(off + 8), r.f32(off + 12), r.f32(off + 16),
                       r.f32(off + 20));
@@ -536,7 +546,7 @@ void Player::polyPolyRecord(const Record& r, bool shortPoints, bool polygon) {
     drawShape(path, polygon, true);
 }
 
-QPainterPath Player::arcPath(const QRectF& boxIn, QPointF start, QPointF end, bool moveToStart, bool*,
+QPainterPath Player::arcPath(const QRectF& boxIn, QPointF start, QPointF end, bool moveToStart,
                              QPointF* startPoint, QPointF* endPoint) const {
     QPainterPath path;
     const QRectF box = boxIn.normalized();
@@ -575,7 +585,7 @@ void Player::arcRecord(const Record& r, int kind) {
     if (!r.has(8, 32)) return;
     const QRectF box = r.rectL(8);
     QPointF s, e;
-    QPainterPath path = arcPath(box, r.pointL(24), r.pointL(32), kind != PieShape, nullptr, &s, &e);
+    QPainterPath path = arcPath(box, r.pointL(24), r.pointL(32), kind != PieShape, &s, &e);
     if (path.isEmpty()) return;
     switch (kind) {
     case ArcOnly: drawShape(path, false, true); break;
@@ -1140,13 +1150,13 @@ void Player::record(const Record& r) {
     case EMR_SETWORLDTRANSFORM: {
         if (!r.has(8, 24)) break;
         const QTransform t = xform(r, 8);
-        if (finiteTransform(t)) dc_.world = t;
+        if (usableTransform(t)) dc_.world = t;
         break;
     }
     case EMR_MODIFYWORLDTRANSFORM: {
         if (!r.has(8, 28)) break;
         const QTransform t = xform(r, 8);
-        if (!finiteTransform(t)) break;
+        if (!usableTransform(t)) break;
         switch (r.u32(32)) {
         case 1: dc_.world = QTransform(); break;         // MWT_IDENTITY
         case 2: dc_.world = t * dc_.world; break;        // MWT_LEFTMULTIPLY
@@ -1154,7 +1164,7 @@ void Player::record(const Record& r) {
         case 4: dc_.world = t; break;                    // MWT_SET
         default: break;
         }
-        if (!finiteTransform(dc_.world)) dc_.world = QTransform();
+        if (!usableTransform(dc_.world)) dc_.world = QTransform();
         break;
     }
 

@@ -131,8 +131,8 @@ private:
     void polyDraw(const Record& r, bool shortPoints);
     void polyPolyRecord(const Record& r, bool shortPoints, bool polygon);
     void arcRecord(const Record& r, int kind);
-    QPainterPath arcPath(const QRectF& box, QPointF start, QPointF end, bool moveToStart, bool* endsAt,
-                         QPointF* startPoint, QPointF* endPoint) const;
+    QPainterPath arcPath(const QRectF& box, QPointF start, QPointF end, bool moveToStart, QPointF* startPoint,
+                         QPointF* endPoint) const;
     void appendToPath(const QPainterPath& logical, bool connect);
     void lineToPath(QPointF logical);
 

@@ -188,7 +188,8 @@ void frmBase::keyPressEvent(QKeyEvent* event) {
     default: QWidget::keyPressEvent(event); return;
     }
     event->accept();
-    Form_KeyDown(code, static_cast<int>(event->modifiers() >> 25));
+    // Shift, Ctrl and Alt as the 1, 2 and 4 bits of the shift state.
+    Form_KeyDown(code, static_cast<int>((event->modifiers() >> 25) & 7));
 }
 
 // ---- Window handling and menus ----------------------------------------------

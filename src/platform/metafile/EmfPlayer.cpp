@@ -392,6 +392,10 @@ void Player::strokeImagePath(const QPainterPath& imagePath) {
     painter_.setTransform(QTransform());
     painter_.setBrush(Qt::NoBrush);
     const QPen pen = currentPen();
+    // A line one pixel wide lies on the pixels right and below its
+    // coordinates, as GDI draws it; centred on the pixel edge it would smear
+    // into two half-covered rows.
+    if (pen.widthF() <= 1.5) painter_.setTransform(QTransform::fromTranslate(0.5, 0.5));
     if (dc_.bkMode == 2 && pen.style() != Qt::SolidLine && pen.style() != Qt::NoPen) {
         // Opaque background: the gaps of a styled line take the background colour.
         QPen gap = pen;

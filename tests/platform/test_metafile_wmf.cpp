@@ -330,6 +330,23 @@ void WmfTest::badInputIsRefusedOrPartial() {
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(isRed(img.pixel(75, 75)));
 
+    // A polygon whose long edges cross each other hundreds of times on every
+    // scanline (a known way to stall antialiased rasterizers) still finishes.
+    QByteArray points;
+    for (int i = 0; i < 181; ++i) {
+        const qint16 x = qint16(i % 2 ? 32000 - i * 7 : -32000 + i * 11), y = qint16(i % 4 < 2 ? -32000 + i * 3 : 32000 - i * 5);
+        points += char(x & 0xFF), points += char((x >> 8) & 0xFF), points += char(y & 0xFF), points += char((y >> 8) & 0xFF);
+    }
+    clock.start();
+    img = metafile::render(Wmf()
+                               .window(0, 0, 19311, 12649)
+                               .solidBrush(0x0000FF).select(0)
+                               .rec(0x02FA, {0x2200, 57, 0, 0, 0}).select(1)
+                               .rec(0x0324, {181}, points)
+                               .placeable(0, 0, 19311, 12649, 1200));
+    QCOMPARE(img.size(), QSize(1545, 1012));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+
     // Huge and degenerate extents: capped or refused, never a giant image.
     img = metafile::render(Wmf().window(0, 0, -32768, 32767).redBox(0, 0, 10, 10).standard());
     QVERIFY(img.width() <= MaxPictureSide && img.height() <= MaxPictureSide);

@@ -389,6 +389,26 @@ QPainterPath snapped(QPainterPath path, double offset) {
     return path;
 }
 
+// Qt's antialiasing rasterizer splits its work into ever thinner bands when
+// many edges cross the same scanlines, and a few hundred long, crossing edges
+// then take seconds. Shapes like that (broken or hostile files have them, real
+// drawings do not) are drawn without antialiasing, which stays linear.
+bool heavyShape(const QPainterPath& dev, int imageHeight) {
+    const int n = dev.elementCount();
+    if (n < 32 || imageHeight <= 0) return false;
+    double covered = 0;  // rows crossed by all the edges together
+    QPointF prev = dev.elementAt(0);
+    for (int i = 1; i < n; ++i) {
+        const QPointF cur = dev.elementAt(i);
+        const double top = std::clamp(std::min(prev.y(), cur.y()), 0.0, double(imageHeight));
+        const double bottom = std::clamp(std::max(prev.y(), cur.y()), 0.0, double(imageHeight));
+        covered += bottom - top;
+        prev = cur;
+    }
+    // Average edges per scanline of the picture.
+    return covered / imageHeight > 24;
+}
+
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
     if (brush.kind == BrushObj::Null) return;
     const QPainterPath dev = snapped(mapping().map(path), 0.0);
@@ -397,8 +417,11 @@ void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
         return;
     }
     preparePainter();
+    const bool aa = !heavyShape(dev, size_.height());
+    if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     if (brush.kind == BrushObj::Hatched && dc_.bkMode == 2) painter_->fillPath(dev, dc_.bkColor);
     painter_->fillPath(dev, qtBrush(brush));
+    if (!aa) painter_->setRenderHint(QPainter::Antialiasing, true);
 }
 
 void Player::fillAndStroke(const QPainterPath& path, bool fill) {
@@ -419,7 +442,10 @@ void Player::strokeOnly(const QPainterPath& path) {
         return;
     }
     preparePainter();
+    const bool aa = !heavyShape(dev, size_.height());
+    if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     painter_->strokePath(dev, pen);
+    if (!aa) painter_->setRenderHint(QPainter::Antialiasing, true);
 }
 
 QFont Player::qtFont(double* ascent, double* descent) {
@@ -498,25 +524,33 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     }
     if (bytes.isEmpty()) return;
 
-    // Character positions along the baseline, in device pixels.
+    // Character positions along the baseline, in device pixels. With
+    // ETO_PDY the advances come in pairs: along the baseline, then upwards.
+    const bool pairs = (options & 0x2000) && dx.size() >= size_t(bytes.size()) * 2;
     const auto chars = splitChars(bytes, charset);
     std::vector<QString> texts;
-    std::vector<double> offsets;
+    std::vector<QPointF> offsets;
     texts.reserve(chars.size());
     offsets.reserve(chars.size());
     QFontMetricsF fm(font);
-    double x = 0;
+    double x = 0, y = 0;
     qsizetype byteIndex = 0;
     const bool haveDx = !dx.empty();
+    const double sy = scaleY();
     for (const QByteArray& c : chars) {
         const QString t = decodeText(c, charset, face);
         texts.push_back(t);
-        offsets.push_back(x);
+        offsets.emplace_back(x, y);
         if (haveDx) {
-            double adv = 0;
-            for (qsizetype k = 0; k < c.size(); ++k)
-                if (size_t(byteIndex + k) < dx.size()) adv += dx[size_t(byteIndex + k)];
-            x += adv * sx;
+            for (qsizetype k = 0; k < c.size(); ++k) {
+                const size_t i = size_t(byteIndex + k);
+                if (pairs) {
+                    x += dx[2 * i] * sx;
+                    y -= dx[2 * i + 1] * sy;
+                } else if (i < dx.size()) {
+                    x += dx[i] * sx;
+                }
+            }
         } else {
             x += fm.horizontalAdvance(t) + dc_.charExtra * sx;
         }
@@ -541,11 +575,15 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     textT.translate(dev.x(), dev.y());
     textT.rotate(-angle);
 
-    if (updateCp) {
-        // The current position moves on by the text's width (right-aligned text moves it back).
-        const double logicalWidth = sx > 0 ? width / sx : 0;
-        if (horiz == 0) dc_.cp = QPointF(pos.x() + logicalWidth, pos.y());
-        else if (horiz == 0x0002) dc_.cp = QPointF(pos.x() - logicalWidth, pos.y());
+    if (updateCp && horiz != 0x0006) {
+        // The current position moves on by the text's advance (right-aligned
+        // text moves it back).
+        QTransform exactT;
+        exactT.translate(exact.x(), exact.y());
+        exactT.rotate(-angle);
+        bool invertible = false;
+        const QTransform back = m.inverted(&invertible);
+        if (invertible) dc_.cp = back.map(exactT.map(QPointF(horiz == 0x0002 ? -width : width, y)));
     }
 
     const QRectF cell(x0, y0 - ascent, width, ascent + descent);
@@ -561,7 +599,7 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     painter_->setFont(font);
     painter_->setPen(dc_.textColor);
     if (haveDx || dc_.charExtra != 0) {
-        for (size_t i = 0; i < texts.size(); ++i) painter_->drawText(QPointF(x0 + offsets[i], y0), texts[i]);
+        for (size_t i = 0; i < texts.size(); ++i) painter_->drawText(QPointF(x0, y0) + offsets[i], texts[i]);
     } else {
         QString all;
         for (const QString& t : texts) all += t;
@@ -839,9 +877,10 @@ void Player::play(quint16 fn, const Params& p) {
         const QByteArray text(reinterpret_cast<const char*>(p.at(at)), len);
         at += (qsizetype(len) + 1) & ~1;
         std::vector<qint16> dx;
-        if (len > 0 && p.has(at + qsizetype(len) * 2)) {
-            dx.resize(size_t(len));
-            for (int i = 0; i < len; ++i) dx[size_t(i)] = p.s16(at + 2 * i);
+        const qsizetype count = (options & 0x2000) && p.has(at + qsizetype(len) * 4) ? qsizetype(len) * 2 : len;
+        if (len > 0 && p.has(at + count * 2)) {
+            dx.resize(size_t(count));
+            for (qsizetype i = 0; i < count; ++i) dx[size_t(i)] = p.s16(at + 2 * i);
         }
         drawText(pos, text, dx, options, haveRect ? &rect : nullptr);
         break;

@@ -19,7 +19,7 @@ namespace {
 enum : quint32 {
     HEADER = 1, POLYGON16 = 86, POLYBEZIERTO16 = 88, POLYPOLYGON16 = 91, SETWINDOWEXTEX = 9, SETVIEWPORTEXTEX = 11,
     SETMAPMODE = 17, SETBKMODE = 18, SETPOLYFILLMODE = 19, SETROP2 = 20, SETTEXTALIGN = 22, SETTEXTCOLOR = 24,
-    MOVETOEX = 27, EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
+    MOVETOEX = 27, SETMETARGN = 28, EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
     SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39,
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
@@ -232,6 +232,18 @@ private slots:
         QVERIFY(isEmpty(img, 5, 15));
         QVERIFY(isEmpty(img, 30, 20));
         QVERIFY(isRed(img, 30, 44));  // after the reset
+
+        // The meta region stays when the clip is reset.
+        Emf m;
+        m.redBrush().rec(INTERSECTCLIPRECT, {0, 0, 40, 48}).rec(SETMETARGN, {});
+        m.rec(EXTSELECTCLIPRGN, {0, 5}).rec(INTERSECTCLIPRECT, {20, 0, 96, 48}).rect(0, 0, 96, 24);
+        m.rec(EXTSELECTCLIPRGN, {0, 5}).rect(0, 24, 96, 48);
+        img = render(m.bytes());
+        QVERIFY(isEmpty(img, 10, 10));
+        QVERIFY(isRed(img, 30, 10));
+        QVERIFY(isEmpty(img, 60, 10));
+        QVERIFY(isRed(img, 10, 30));
+        QVERIFY(isEmpty(img, 60, 30));
 
         // SelectClipPath with an ellipse; SaveDC/RestoreDC brings the old clip back.
         Emf c;

@@ -21,7 +21,7 @@ enum : quint32 {
     EMR_SETVIEWPORTEXTEX = 11, EMR_SETVIEWPORTORGEX = 12, EMR_SETBRUSHORGEX = 13, EMR_EOF = 14,
     EMR_SETPIXELV = 15, EMR_SETMAPMODE = 17, EMR_SETBKMODE = 18, EMR_SETPOLYFILLMODE = 19, EMR_SETROP2 = 20,
     EMR_SETTEXTALIGN = 22, EMR_SETTEXTCOLOR = 24, EMR_SETBKCOLOR = 25, EMR_OFFSETCLIPRGN = 26,
-    EMR_MOVETOEX = 27, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_SCALEVIEWPORTEXTEX = 31,
+    EMR_MOVETOEX = 27, EMR_SETMETARGN = 28, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT = 30, EMR_SCALEVIEWPORTEXTEX = 31,
     EMR_SCALEWINDOWEXTEX = 32, EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35,
     EMR_MODIFYWORLDTRANSFORM = 36, EMR_SELECTOBJECT = 37, EMR_CREATEPEN = 38, EMR_CREATEBRUSHINDIRECT = 39,
     EMR_DELETEOBJECT = 40, EMR_ANGLEARC = 41, EMR_ELLIPSE = 42, EMR_RECTANGLE = 43, EMR_ROUNDRECT = 44,
@@ -695,8 +695,17 @@ void Player::setClip(const QRegion& region, int mode) {
 
 void Player::applyClip() {
     painter_.setTransform(QTransform());
-    if (dc_.clipped) painter_.setClipRegion(dc_.clip);
+    QRegion clip;
+    if (effectiveClip(&clip)) painter_.setClipRegion(clip);
     else painter_.setClipping(false);
+}
+
+bool Player::effectiveClip(QRegion* out) const {
+    if (dc_.metaClipped && dc_.clipped) *out = dc_.metaClip.intersected(dc_.clip);
+    else if (dc_.metaClipped) *out = dc_.metaClip;
+    else if (dc_.clipped) *out = dc_.clip;
+    else return false;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -757,7 +766,9 @@ bool Player::rasterOpKnown(quint32 rop) {
 void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop) {
     auto* canvas = static_cast<QImage*>(painter_.device());
     QRect area = t.mapRect(src).toAlignedRect().intersected(canvas->rect());
-    if (dc_.clipped) area = area.intersected(dc_.clip.boundingRect());
+    QRegion clip;
+    const bool clipped = effectiveClip(&clip);
+    if (clipped) area = area.intersected(clip.boundingRect());
     if (area.isEmpty()) return;
     rasterOpsUsed_ = true;
     QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
@@ -765,7 +776,7 @@ void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& 
     layer.fill(Qt::transparent);
     {
         QPainter lp(&layer);
-        if (dc_.clipped) lp.setClipRegion(dc_.clip.translated(-area.topLeft()));
+        if (clipped) lp.setClipRegion(clip.translated(-area.topLeft()));
         lp.setTransform(t * QTransform::fromTranslate(-area.left(), -area.top()));
         lp.setRenderHint(QPainter::SmoothPixmapTransform, painter_.testRenderHint(QPainter::SmoothPixmapTransform));
         lp.drawImage(src, image, src);
@@ -1256,6 +1267,17 @@ void Player::record(const Record& r) {
         setClip(regionFromData(r, 16, cb), mode);
         break;
     }
+    case EMR_SETMETARGN:
+        // The clip so far becomes the meta region, which later clipping can
+        // only narrow; the clip itself starts over.
+        if (dc_.clipped || dc_.metaClipped) {
+            effectiveClip(&dc_.metaClip);
+            dc_.metaClipped = true;
+        }
+        dc_.clipped = false;
+        dc_.clip = QRegion();
+        applyClip();
+        break;
     case EMR_OFFSETCLIPRGN: {
         if (!r.has(8, 8) || !dc_.clipped) break;
         const QTransform t = logicalToImage();

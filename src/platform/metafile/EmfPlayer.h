@@ -79,6 +79,8 @@ struct DcState {
     QPointF current;  // current position, logical
     bool clipped = false;
     QRegion clip;  // image pixels
+    bool metaClipped = false;
+    QRegion metaClip;  // set by SetMetaRgn; the clip applies within it
 };
 
 // Saved device contexts beyond this depth are not kept: a file that nests
@@ -139,6 +141,7 @@ private:
     // Clipping.
     void setClip(const QRegion& region, int mode);
     void applyClip();
+    bool effectiveClip(QRegion* out) const;
     QRegion regionFromData(const Record& r, quint32 offset, quint32 bytes) const;
     QRegion imageRegion(const QPainterPath& imagePath) const;
 

@@ -24,7 +24,7 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, EOF_ = 14,
+    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14,
 };
 constexpr quint32 NullPen = 0x80000008;
 constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
@@ -344,6 +344,19 @@ private slots:
         img = render(f.bytes());
         QCOMPARE(img.pixel(5, 5), qRgb(0, 0, 0));
         QVERIFY(isRed(img, 15, 5));
+    }
+
+    void alphaBlendUsesPerPixelAlpha() {
+        // A 2 x 1 top-down 32-bit bitmap: opaque red, then fully transparent.
+        QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 20, 10, 0x01FF0000, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 108, 40,
+                                148, 8, 2, 1});
+        b += Emf::le({40, 2, quint32(-1), (32u << 16) | 1, 0, 8, 0, 0, 0, 0});
+        b += Emf::le({0xFFFF0000, 0x00000000});
+        Emf e;
+        e.rec(ALPHABLEND, b);
+        const QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 5, 5));
+        QVERIFY(isEmpty(img, 15, 5));
     }
 
     void rop2NopDrawsNothing() {

@@ -810,6 +810,35 @@ void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& 
     }
 }
 
+// AlphaBlend with per-pixel alpha: a 32-bit bitmap whose fourth byte is the
+// (premultiplied) alpha. `decoded` has already been checked against the bytes
+// the record holds, so the rows read here are inside it.
+QImage Player::withSourceAlpha(const Record& r, quint32 offBmi, quint32 offBits, const QImage& decoded) {
+    if (decoded.isNull() || !r.has(offBmi, 40)) return decoded;
+    const quint32 compression = r.u32(offBmi + 16);
+    if (r.u16(offBmi + 14) != 32 || (compression != 0 && compression != 3)) return decoded;
+    const qint32 height = r.i32(offBmi + 8);
+    const int w = decoded.width(), h = decoded.height();
+    const quint64 stride = quint64(w) * 4;
+    if (!r.hasArray(offBits, quint64(h), stride)) return decoded;
+    QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull()) return decoded;
+    bool anyAlpha = false;
+    for (int row = 0; row < h; ++row) {
+        const uchar* src = r.data() + offBits + stride * quint64(row);
+        const int outRow = height > 0 ? h - 1 - row : row;
+        const auto* in = reinterpret_cast<const QRgb*>(decoded.constScanLine(outRow));
+        auto* d = reinterpret_cast<QRgb*>(out.scanLine(outRow));
+        for (int x = 0; x < w; ++x) {
+            const int a = src[4 * x + 3];
+            anyAlpha = anyAlpha || a != 0;
+            d[x] = qRgba(std::min(qRed(in[x]), a), std::min(qGreen(in[x]), a), std::min(qBlue(in[x]), a), a);
+        }
+    }
+    // A bitmap whose alpha bytes are all zero was written without alpha.
+    return anyAlpha ? out : decoded;
+}
+
 void Player::bitmapRecord(const Record& r) {
     switch (r.type()) {
     case EMR_STRETCHDIBITS: {
@@ -878,7 +907,7 @@ void Player::bitmapRecord(const Record& r) {
         if (r.type() == EMR_ALPHABLEND) {
             alpha = r.u8(42);
             drawRop = 0xCC0020;
-            if (r.u8(43) == 0 && img.hasAlphaChannel()) img = img.convertToFormat(QImage::Format_RGB32);
+            if (r.u8(43) & 1) img = withSourceAlpha(r, r.u32(84), r.u32(92), img);  // AC_SRC_ALPHA
         } else if (r.type() == EMR_TRANSPARENTBLT) {
             const QColor key = colorRef(rop);
             img = img.convertToFormat(QImage::Format_ARGB32);

@@ -148,6 +148,7 @@ private:
     // Bitmaps.
     void bitmapRecord(const Record& r);
     void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha);
+    static QImage withSourceAlpha(const Record& r, quint32 offBmi, quint32 offBits, const QImage& decoded);
     static bool rasterOpKnown(quint32 rop);
     void rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop);
     QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const;

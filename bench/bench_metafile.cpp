@@ -1,0 +1,68 @@
+// Median time to render the typical metafiles of the shared corpus (files of
+// 5 to 60 KB, WMF and EMF) at their natural size. Target: 5 ms or less.
+#include "platform/metafile/Metafile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Per-file medians over a few rounds, in milliseconds.
+std::vector<double> timeFolder(const QString& path, int rounds) {
+    std::vector<double> perFile;
+    const QDir dir(path);
+    for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        if (info.size() < 5 * 1024 || info.size() > 60 * 1024 || info.fileName().startsWith(u"BROKEN-")) continue;
+        QFile file(info.filePath());
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const QByteArray data = file.readAll();
+        metafile::render(data);  // warm the font caches
+        std::vector<double> times;
+        for (int i = 0; i < rounds; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            const QImage image = metafile::render(data);
+            times.push_back(double(clock.nsecsElapsed()) / 1e6);
+            if (image.isNull()) break;
+        }
+        perFile.push_back(median(times));
+    }
+    return perFile;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString corpus = QStringLiteral(SHARED_TESTDATA "/metafiles");
+    if (!QDir(corpus).exists()) {
+        std::printf("bench_metafile: skipped, no corpus at %s\n", qPrintable(corpus));
+        return 0;
+    }
+    const std::vector<double> wmf = timeFolder(corpus + QStringLiteral("/wmf"), 7);
+    const std::vector<double> emf = timeFolder(corpus + QStringLiteral("/emf"), 7);
+    std::vector<double> all = wmf;
+    all.insert(all.end(), emf.begin(), emf.end());
+    std::printf("bench_metafile: WMF %zu files, median %.2f ms, slowest %.2f ms\n", wmf.size(), median(wmf),
+                wmf.empty() ? 0.0 : *std::max_element(wmf.begin(), wmf.end()));
+    std::printf("bench_metafile: EMF %zu files, median %.2f ms, slowest %.2f ms\n", emf.size(), median(emf),
+                emf.empty() ? 0.0 : *std::max_element(emf.begin(), emf.end()));
+    const double m = median(all);
+    std::printf("bench_metafile: all %zu files, median %.2f ms (target <= 5 ms): %s\n", all.size(), m,
+                m <= 5.0 ? "met" : "MISSED");
+    return 0;
+}

@@ -3,6 +3,7 @@
 #include "platform/CodePage932.h"
 #include "platform/mci/MciCommand.h"
 #include "platform/mci/MciService.h"
+#include "platform/mci/MidiFile.h"
 
 #include "TestMedia.h"
 
@@ -92,6 +93,41 @@ private slots:
         QVERIFY(std::holds_alternative<int>(parsed));
         QCOMPARE(std::get<int>(parsed), error);
         QCOMPARE(send(command), error);
+    }
+
+    void midiFilesAreCheckedAndTimed() {
+        // 4 notes of 1/4 s at 120 bpm.
+        QByteArray smf = testmedia::midiBytes(4, 0.25);
+        auto info = mci::inspectMidi(smf);
+        QVERIFY(info);
+        QCOMPARE(info->seconds, 1.0);
+        QCOMPARE(info->tracks, 1);
+        // Double the tempo (250000 µs per quarter): half the time.
+        QByteArray fast = smf;
+        fast.replace(QByteArray("\xFF\x51\x03\x07\xA1\x20", 6), QByteArray("\xFF\x51\x03\x03\xD0\x90", 6));
+        QCOMPARE(mci::inspectMidi(fast)->seconds, 0.5);
+        // Running status: a note-on without its status byte repeats the last one.
+        QByteArray running("MThd\0\0\0\x06\0\0\0\x01\x01\xE0"
+                           "MTrk\0\0\0\x0E\0\x90\x3C\x64\x83\x60\x3C\0\0\xFF\x2F\0\0\0",
+                           36);
+        QCOMPARE(mci::inspectMidi(running)->seconds, 0.5);
+
+        QByteArray twoTracksAnnounced = smf;
+        twoTracksAnnounced[11] = 2;
+        QVERIFY(!mci::inspectMidi(twoTracksAnnounced));
+        QByteArray longChunk = smf;
+        longChunk[21] = char(longChunk[21] + 1);  // track length one past the file's end
+        QVERIFY(!mci::inspectMidi(longChunk));
+        QByteArray cut = smf;
+        cut.chop(4);
+        QVERIFY(!mci::inspectMidi(cut));
+        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\0", 14)));  // zero division
+        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0\0\x06\0\x03\0\x01\0\x60", 14)));  // format 3
+        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0", 6)));
+        // Data bytes with the top bit set are a broken event.
+        QByteArray badData = smf;
+        badData[badData.indexOf("\x90\x3C")+ 2] = '\xE4';
+        QVERIFY(!mci::inspectMidi(badData));
     }
 
     void aliasLifecycle() {

@@ -153,6 +153,7 @@ private slots:
     void openFailures() {
         QCOMPARE(send("open " + quoted(dir_.filePath(QStringLiteral("missing.wav"))) + " type waveaudio alias A wait"), 275);
         QCOMPARE(send("open " + quoted(dir_.path()) + " type waveaudio alias A wait"), 296);
+        QCOMPARE(send("open " + quoted(wav_ + QChar(0)) + " type waveaudio alias A wait"), 275);
         // A failed open leaves no alias behind.
         QCOMPARE(send("close A"), 263);
     }

@@ -80,6 +80,8 @@ int Interpreter::open(const Command& command) {
     const QString key = aliasKey(alias);
     if (devices_.count(key)) return mcierr::DuplicateAlias;
 
+    // A NUL cannot be part of a file name (the caller's strings end at one).
+    if (command.device.contains('\0')) return mcierr::FileNotFound;
     const QFileInfo file = resolvePath(command.device);
     if (!file.exists()) return mcierr::FileNotFound;
     if (!file.isFile() || !file.isReadable()) return mcierr::InvalidFile;

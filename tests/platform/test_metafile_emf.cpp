@@ -23,7 +23,7 @@ enum : quint32 {
     SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39,
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
-    SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
+    SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
     EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14,
 };
 constexpr quint32 NullPen = 0x80000008;
@@ -320,6 +320,29 @@ private slots:
         QCOMPARE(img.pixel(5, 15) & 0xFFFFFF, 0x0000FFu);
         QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0xFF0000u);
         QVERIFY(isEmpty(img, 30, 5));
+    }
+
+    void setDibitsToDeviceBands() {
+        // A 2 x 4 bitmap sent as two bands of two rows (bottom band first),
+        // each call naming the whole bitmap: each band lands on its own rows.
+        auto band = [](quint32 startScan, quint32 colour) {
+            QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 0, 0, 2, 4, 76, 40, 116, 16, 0, startScan, 2});
+            b += Emf::le({40, 2, 4, (24u << 16) | 1, 0, 0, 0, 0, 0, 0});
+            for (int row = 0; row < 2; ++row) {
+                for (int col = 0; col < 2; ++col)
+                    b.append(char(colour & 0xFF)).append(char((colour >> 8) & 0xFF)).append(char(colour >> 16));
+                b.append(2, '\0');
+            }
+            return b;
+        };
+        Emf e;
+        e.rec(SETDIBITSTODEVICE, band(0, 0xFF0000)).rec(SETDIBITSTODEVICE, band(2, 0x0000FF));
+        const QImage img = render(e.bytes());
+        QCOMPARE(img.pixel(0, 0), qRgb(0, 0, 255));  // rows 2-3 from the bottom are the top two
+        QCOMPARE(img.pixel(1, 1), qRgb(0, 0, 255));
+        QVERIFY(isRed(img, 0, 2));
+        QVERIFY(isRed(img, 1, 3));
+        QVERIFY(isEmpty(img, 0, 4));
     }
 
     void rasterOpsKeepTheBackgroundTransparent() {

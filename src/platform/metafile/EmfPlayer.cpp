@@ -855,10 +855,25 @@ void Player::bitmapRecord(const Record& r) {
     }
     case EMR_SETDIBITSTODEVICE: {
         if (!r.has(8, 68)) return;
-        const QImage img = dibAt(r, r.u32(48), r.u32(52), r.u32(56), r.u32(60));
+        const quint32 offBmi = r.u32(48), cbBmi = r.u32(52), offBits = r.u32(56), cbBits = r.u32(60);
+        const quint32 startScan = r.u32(68), scans = r.u32(72);
+        if (cbBmi < 40 || !r.has(offBmi, cbBmi) || !r.has(offBits, cbBits)) return;
+        // The bits may hold only a band of the bitmap's rows (scans of them,
+        // from startScan on): decode the band as a bitmap of its own.
+        QByteArray info(reinterpret_cast<const char*>(r.data() + offBmi), qsizetype(cbBmi));
+        const qint32 fullHeight = r.i32(offBmi + 8);
+        const bool topDown = fullHeight < 0;
+        const bool banded = r.u32(offBmi) >= 40 && scans > 0 && scans < quint32(std::abs(qint64(fullHeight)));
+        if (banded) {
+            qToLittleEndian<qint32>(topDown ? -qint32(scans) : qint32(scans), info.data() + 8);
+            qToLittleEndian<quint32>(0, info.data() + 20);  // biSizeImage no longer applies
+        }
+        const QImage img = decodeDib(reinterpret_cast<const uchar*>(info.constData()), info.size(),
+                                     r.data() + offBits, cbBits);
         if (img.isNull()) return;
         const double cx = r.i32(40), cy = r.i32(44);
-        const double top = img.height() - r.i32(36) - cy;
+        const double ySrc = double(r.i32(36)) - (banded ? startScan : 0);
+        const double top = topDown ? ySrc : img.height() - ySrc - cy;
         drawBitmap(img, QRectF(r.i32(24), r.i32(28), cx, cy), QRectF(r.i32(32), top, cx, cy), 0xCC0020, 255);
         return;
     }

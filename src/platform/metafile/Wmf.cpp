@@ -143,7 +143,9 @@ struct FontObj {
 struct RegionObj {
     QRegion region;  // logical coordinates
 };
-struct PaletteObj {};
+struct PaletteObj {
+    std::vector<QRgb> entries;
+};
 using Object = std::variant<std::monostate, PenObj, BrushObj, FontObj, RegionObj, PaletteObj>;
 
 struct DcState {
@@ -170,7 +172,6 @@ struct DcState {
     std::optional<QRegion> clip;
 };
 
-QColor readColor(const Params& p, qsizetype at) { return colorRef(p.u32(at)); }
 
 class Player {
 public:
@@ -209,6 +210,8 @@ private:
     QRegion deviceRegion(const QRectF& logical) const;
 
     void createObject(Object obj);
+    // A COLORREF, looking PALETTEINDEX colours up in the selected palette.
+    QColor color(const Params& p, qsizetype at) const;
     QImage readBitmap16(const Params& p, qsizetype at) const;
 
     const uchar* d_;
@@ -226,6 +229,7 @@ private:
     QTransform extra_;  // device adjustment after the mapping (measuring, capping)
 
     DcState dc_;
+    std::vector<QRgb> palette_;
     std::vector<DcState> saved_;
     int unsavedDepth_ = 0;  // SaveDC calls past the depth limit
     std::vector<Object> objects_;
@@ -266,6 +270,15 @@ void Player::createObject(Object obj) {
     }
     // The header under-counted the objects; keep going within reason.
     if (int(objects_.size()) < kMaxObjects) objects_.push_back(std::move(obj));
+}
+
+QColor Player::color(const Params& p, qsizetype at) const {
+    const quint32 cr = p.u32(at);
+    if ((cr >> 24) == 0x01) {
+        const quint32 index = cr & 0xFFFF;
+        return index < palette_.size() ? QColor::fromRgb(palette_[index]) : QColor(Qt::black);
+    }
+    return colorRef(cr);
 }
 
 QTransform Player::mapping() const {
@@ -752,8 +765,8 @@ void Player::play(quint16 fn, const Params& p) {
         break;
     }
     case SetBkMode: dc_.bkMode = p.u16(0); break;
-    case SetBkColor: dc_.bkColor = readColor(p, 0); break;
-    case SetTextColor: dc_.textColor = readColor(p, 0); break;
+    case SetBkColor: dc_.bkColor = color(p, 0); break;
+    case SetTextColor: dc_.textColor = color(p, 0); break;
     case SetTextAlign: dc_.textAlign = p.u16(0); break;
     case SetTextCharExtra: dc_.charExtra = p.s16(0); break;
     case SetPolyFillMode: dc_.polyFillMode = p.u16(0); break;
@@ -848,7 +861,7 @@ void Player::play(quint16 fn, const Params& p) {
             break;
         }
         preparePainter();
-        painter_->fillRect(QRectF(std::floor(pt.x()), std::floor(pt.y()), 1, 1), readColor(p, 0));
+        painter_->fillRect(QRectF(std::floor(pt.x()), std::floor(pt.y()), 1, 1), color(p, 0));
         break;
     }
     case TextOut: {
@@ -889,14 +902,14 @@ void Player::play(quint16 fn, const Params& p) {
         PenObj pen;
         pen.style = p.u16(0);
         pen.width = p.s16(2);
-        pen.color = readColor(p, 6);
+        pen.color = color(p, 6);
         createObject(pen);
         break;
     }
     case CreateBrushIndirect: {
         BrushObj b;
         const quint16 style = p.u16(0);
-        b.color = readColor(p, 2);
+        b.color = color(p, 2);
         b.hatch = p.u16(6);
         if (style == 1) b.kind = BrushObj::Null;
         else if (style == 2) b.kind = BrushObj::Hatched;
@@ -956,7 +969,21 @@ void Player::play(quint16 fn, const Params& p) {
         createObject(f);
         break;
     }
-    case CreatePalette: createObject(PaletteObj{}); break;
+    case CreatePalette: {
+        // Start (the version), the entry count, then R, G, B, flags per entry.
+        PaletteObj pal;
+        const int count = p.u16(2);
+        for (int i = 0; i < count && p.has(4 + 4 * qsizetype(i) + 4); ++i)
+            pal.entries.push_back(qRgb(p.u8(4 + 4 * i), p.u8(5 + 4 * i), p.u8(6 + 4 * i)));
+        createObject(std::move(pal));
+        break;
+    }
+    case SelectPalette: {
+        const quint16 i = p.u16(0);
+        if (i < objects_.size())
+            if (const auto* pal = std::get_if<PaletteObj>(&objects_[i])) palette_ = pal->entries;
+        break;
+    }
     case CreateRegion: {
         // Region16: nextInChain, objectType, objectCount, regionSize, scanCount,
         // maxScan, bounding box, then the scans.

@@ -1029,7 +1029,7 @@ void Player::regionRecord(const Record& r) {
         brush = obj->brush;
     }
     if (r.type() == EMR_FRAMERGN) {
-        const double w = clampd(std::abs(r.i32(32)) * deviceToImage_.m11(), 1, 1000);
+        const double w = clampd(std::abs(double(r.i32(32))) * deviceToImage_.m11(), 1, 1000);
         painter_.setTransform(QTransform());
         painter_.setBrush(Qt::NoBrush);
         painter_.setPen(QPen(brush.color, w));
@@ -1165,8 +1165,8 @@ void Player::record(const Record& r) {
         if (!r.has(8, 24)) break;
         QPainterPath path;
         const QRectF box = r.rectL(8).normalized();
-        const double rx = std::min(std::abs(r.i32(24)) / 2.0, box.width() / 2);
-        const double ry = std::min(std::abs(r.i32(28)) / 2.0, box.height() / 2);
+        const double rx = std::min(std::abs(double(r.i32(24))) / 2.0, box.width() / 2);
+        const double ry = std::min(std::abs(double(r.i32(28))) / 2.0, box.height() / 2);
         path.addRoundedRect(box, rx, ry);
         drawShape(path, true, true);
         break;

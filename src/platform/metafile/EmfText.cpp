@@ -99,7 +99,7 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
     QPointF ydir = uy / ly;
     if (xdir.x() * ydir.y() - xdir.y() * ydir.x() < 0) ydir = -ydir;
     QTransform local;
-    local.rotate(-f.escapement / 10.0);
+    local.rotate(-double(f.escapement) / 10.0);
     local = local * QTransform::fromScale(k * hs, k) *
             QTransform(xdir.x(), xdir.y(), ydir.x(), ydir.y(), o.x(), o.y());
     if (!finiteTransform(local)) return;

@@ -59,7 +59,7 @@ constexpr CodeMap kMtExtra[] = {
     {0x23, 0x22F0},  // up-right diagonal ellipsis
     {0x24, 0x22F1},  // down-right diagonal ellipsis
     {0x25, 0x2237},  // proportion
-    {0x26, 0x2035},  // reversed prime
+    {0x26, 0x02D9},  // dot accent (time derivative)
     {0x28, 0x21A6},  // maps-to arrow
     {0x29, 0x2250},  // approaches the limit
     {0x2A, 0x25B5},  // small up triangle (accent)
@@ -94,7 +94,7 @@ constexpr CodeMap kMtExtra[] = {
     {0x73, 0x02DC},
     {0x74, 0x2192},
     {0x75, 0x2190},
-    {0x76, 0x2194},
+    {0x76, 0x2192},  // vector arrow accent
     {0x78, 0x02C7},
     {0x7B, 0x23DE},  // top curly bracket
     {0x7D, 0x23DF},  // bottom curly bracket

@@ -441,7 +441,7 @@ private slots:
 
     void lyingRecordSizesStopPlayback() {
         // Drawn up to the bad record; nothing after it.
-        const QList<quint32> badSizes = {0, 6, 4096, 0xFFFFFFF8};
+        const QList<quint32> badSizes = {0, 6, 26, 4096, 0xFFFFFFF8};
         for (quint32 size : badSizes) {
             Emf e;
             e.redBrush().rect(0, 0, 10, 10);

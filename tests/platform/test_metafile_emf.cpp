@@ -185,6 +185,14 @@ private slots:
         QVERIFY(isRed(img, 70, 10));
         QVERIFY(isEmpty(img, 40, 10));
 
+        // Isotropic: the smaller scale serves both axes (here 96 / 1000 across).
+        Emf iso;
+        iso.redBrush().rec(SETMAPMODE, {7}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 480});
+        iso.rect(0, 0, 1000, 250);
+        img = render(iso.bytes());
+        QVERIFY(isRed(img, 90, 20));
+        QVERIFY(isEmpty(img, 90, 30));
+
         // Translation by the world transform, then a scale multiplied on the left.
         Emf w;
         w.redBrush().rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), f2u(50), 0});
@@ -320,6 +328,16 @@ private slots:
         QCOMPARE(img.pixel(5, 15) & 0xFFFFFF, 0x0000FFu);
         QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0xFF0000u);
         QVERIFY(isEmpty(img, 30, 5));
+
+        // A source rectangle counts its rows from the bottom: ySrc 0, one row
+        // high, is the blue and green row.
+        QByteArray part = stretchDib(0, 0, 20, 10);
+        qToLittleEndian<quint32>(1, part.data() + 44 - 8);  // cySrc
+        Emf p;
+        p.rec(STRETCHDIBITS, part);
+        img = render(p.bytes());
+        QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0x0000FFu);
+        QCOMPARE(img.pixel(15, 5) & 0xFFFFFF, 0x00FF00u);
     }
 
     void setDibitsToDeviceBands() {

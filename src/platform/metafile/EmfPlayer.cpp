@@ -414,7 +414,9 @@ void Player::drawShape(const QPainterPath& logical, bool fill, bool stroke) {
     image.setFillRule(dc_.polyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
     if (inPath_) {
         path_.addPath(image);
-        figureOpen_ = !fill;  // open figures (lines) may be continued by a "To" record
+        // These records leave the current position alone, so a following
+        // "To" record starts a figure of its own there.
+        figureOpen_ = false;
         return;
     }
     if (fill && hasBrush()) fillImagePath(image, dc_.brush->brush);

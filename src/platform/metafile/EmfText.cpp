@@ -24,6 +24,7 @@ constexpr quint32 ETO_PDY = 0x2000;
 // Text is laid out at a whole pixel size no larger than this and scaled up,
 // so that a huge font does not make Qt rasterise huge glyph caches.
 constexpr int MaxLayoutPixels = 512;
+constexpr quint32 MaxChars = 8192;
 
 double length(QPointF v) { return std::hypot(v.x(), v.y()); }
 
@@ -177,7 +178,9 @@ void Player::textRecord(const Record& r, bool wide) {
     // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then EMRTEXT at 36.
     if (!r.has(8, 68)) return;
     const QPointF reference = r.pointL(36);
-    const quint32 chars = r.u32(44);
+    // Longer strings are cut: no picture needs more on one line, and each
+    // character costs a glyph lookup.
+    const quint32 chars = std::min(r.u32(44), MaxChars);
     const quint32 offString = r.u32(48);
     const quint32 options = r.u32(52);
     const QRectF rect = r.rectL(56);
@@ -228,7 +231,7 @@ void Player::textRecord(const Record& r, bool wide) {
 void Player::smallTextRecord(const Record& r) {
     if (!r.has(8, 28)) return;
     const QPointF reference = r.pointL(8);
-    const quint32 chars = r.u32(16);
+    const quint32 chars = std::min(r.u32(16), MaxChars);
     const quint32 options = r.u32(20);
     QRectF rect;
     quint32 at = 36;

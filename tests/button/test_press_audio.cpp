@@ -1,6 +1,6 @@
 // A press through the button window with real audio: the media-command
 // service mixes through SDL's disk driver and the output is read back.
-#include "ScriptedDesktop.h"
+#include "FreshWindows.h"
 #include "TestMedia.h"
 #include "app/Forms.h"
 #include "button/frmBase.h"
@@ -21,7 +21,7 @@ class TestPressAudio : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     QString out;
-    std::unique_ptr<ScriptedDesktop> desk;
+    FreshWindows fresh;
     frmBase* w = nullptr;
 
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
@@ -49,18 +49,14 @@ private slots:
     void cleanupTestCase() { MciService::instance().shutdown(); }
 
     void init() {
-        desk = std::make_unique<ScriptedDesktop>();
-        desk->useRealMci();
-        Forms::unloadAll();
-        w = &Forms::Base();
+        QVERIFY(fresh.start(false));
+        fresh.desk->useRealMci();
+        w = fresh.base;
         // Silence whatever an earlier case left playing, so each case hears only itself.
         CloseMciSounds();
         QThread::msleep(100);
     }
-    void cleanup() {
-        Forms::unloadAll();
-        desk.reset();
-    }
+    void cleanup() { fresh.stop(); }
 
     void pressSoundsEachFormat_data() {
         QTest::addColumn<QString>("file");
@@ -103,7 +99,7 @@ private slots:
             // The press itself goes on: the picture and the latch do not depend on the sound.
             QVERIFY(w->Pressed());
             QVERIFY2(heardSince(from, 300).silent(), name);
-            QVERIFY(!desk->calls.join('\n').contains("MsgBox"));
+            QVERIFY(!fresh.desk->calls.join('\n').contains("MsgBox"));
         }
     }
 };

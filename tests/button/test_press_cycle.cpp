@@ -1,6 +1,6 @@
 // The button window: design, start-up store, the press-and-reset cycle with
 // its exact media commands and messages, and the keyboard and mouse triggers.
-#include "ScriptedDesktop.h"
+#include "FreshWindows.h"
 #include "app/Forms.h"
 #include "button/RecognitionArea.h"
 #include "button/frmBase.h"
@@ -29,7 +29,8 @@ class TestPressCycle : public QObject {
 
     QTemporaryDir dir;
     QString up, down, sound, notImage;
-    std::unique_ptr<ScriptedDesktop> desk;
+    FreshWindows fresh;
+    ScriptedDesktop* desk = nullptr;
     frmBase* w = nullptr;
     frmSetDlg* s = nullptr;
     QString alias;
@@ -70,18 +71,12 @@ private slots:
     }
 
     void init() {
-        desk = std::make_unique<ScriptedDesktop>();
-        Forms::unloadAll();
-        w = &Forms::Base();
-        s = &Forms::SetDlg();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY(fresh.start());
+        desk = fresh.desk.get();
+        w = fresh.base;
+        s = fresh.settings;
     }
-
-    void cleanup() {
-        Forms::unloadAll();
-        desk.reset();
-    }
+    void cleanup() { fresh.stop(); }
 
     void startsWithDesignWindowAndHiddenStore() {
         // Nothing at start-up reaches the desktop: no sound, no dialog, no z-order.

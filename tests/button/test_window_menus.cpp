@@ -1,6 +1,6 @@
 // The popup menu tree, always-on-top kept in step between the menu mark and
 // the settings check box (with the exact z-order calls), and the exit path.
-#include "ScriptedDesktop.h"
+#include "FreshWindows.h"
 #include "app/Forms.h"
 #include "app/ZumbleApplication.h"
 #include "button/frmBase.h"
@@ -34,7 +34,8 @@ QStringList visibleTree(QMenu* menu, const QString& indent = {}) {
 
 class TestWindowMenus : public QObject {
     Q_OBJECT
-    std::unique_ptr<ScriptedDesktop> desk;
+    FreshWindows fresh;
+    ScriptedDesktop* desk = nullptr;
     frmBase* w = nullptr;
     frmSetDlg* s = nullptr;
 
@@ -46,18 +47,12 @@ class TestWindowMenus : public QObject {
 
 private slots:
     void init() {
-        desk = std::make_unique<ScriptedDesktop>();
-        Forms::unloadAll();
-        w = &Forms::Base();
-        s = &Forms::SetDlg();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        desk->clear();
+        QVERIFY(fresh.start());
+        desk = fresh.desk.get();
+        w = fresh.base;
+        s = fresh.settings;
     }
-    void cleanup() {
-        Forms::unloadAll();
-        desk.reset();
-    }
+    void cleanup() { fresh.stop(); }
 
     void popupShowsThreeMenusAndHidesNew() {
         QCOMPARE(visibleTree(w->MnuPopUp),

@@ -1,7 +1,7 @@
 // The settings store: scroll assignments run the change handler only on a
 // real change, out-of-range values are refused, and every change applies all
 // six values to the button window.
-#include "ScriptedDesktop.h"
+#include "FreshWindows.h"
 #include "app/Forms.h"
 #include "button/RecognitionArea.h"
 #include "button/frmBase.h"
@@ -16,21 +16,17 @@
 
 class TestSettingsStore : public QObject {
     Q_OBJECT
-    std::unique_ptr<ScriptedDesktop> desk;
+    FreshWindows fresh;
     frmBase* w = nullptr;
     frmSetDlg* s = nullptr;
 
 private slots:
     void init() {
-        desk = std::make_unique<ScriptedDesktop>();
-        Forms::unloadAll();
-        w = &Forms::Base();
-        s = &Forms::SetDlg();
+        QVERIFY(fresh.start(false));
+        w = fresh.base;
+        s = fresh.settings;
     }
-    void cleanup() {
-        Forms::unloadAll();
-        desk.reset();
-    }
+    void cleanup() { fresh.stop(); }
 
     void unchangedValueLeavesWindowAlone() {
         s->setScrollValue(0, 0);

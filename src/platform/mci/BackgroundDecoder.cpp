@@ -42,6 +42,12 @@ void BackgroundDecoder::run() {
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
+        // Nobody else holds the sound any more (closed and dropped from the
+        // cache): decoding the rest would only keep its memory alive.
+        if (job.sound.use_count() == 1) {
+            finish(job);
+            continue;
+        }
         const size_t target = job.sound->available.load(std::memory_order_relaxed) + StepBytes;
         if (!job.stream->decode(*job.sound, target)) {
             finish(job);

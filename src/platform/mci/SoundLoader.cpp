@@ -30,9 +30,7 @@ Mix_Chunk* decode(const char* data, qint64 size) {
     return rw ? Mix_LoadWAV_RW(rw, 1) : nullptr;
 }
 
-// Without libmpg123 at hand: SDL_mixer decodes the file whole.
-LoadResult loadWhole(const QByteArray& bytes) {
-    Mix_Chunk* chunk = decode(bytes.constData(), bytes.size());
+LoadResult fromChunk(Mix_Chunk* chunk) {
     if (!chunk || chunk->alen < device::FrameBytes) {
         if (chunk) Mix_FreeChunk(chunk);
         return {nullptr, mcierr::InvalidFile};
@@ -45,6 +43,9 @@ LoadResult loadWhole(const QByteArray& bytes) {
     sound->complete.store(true);
     return {sound, 0};
 }
+
+// Without libmpg123 at hand: SDL_mixer decodes the file whole.
+LoadResult loadWhole(const QByteArray& bytes) { return fromChunk(decode(bytes.constData(), bytes.size())); }
 
 // Bytes of digital silence an MP3 decoder puts before the music (its delay
 // and the encoder's padding), at most about 50 ms, whole frames.
@@ -67,8 +68,11 @@ LoadResult loadSound(const QString& path, BackgroundDecoder& decoder) {
     switch (sniff(start)) {
     case Content::Wav: {
         if (size > MaxPcmFileBytes) return {nullptr, mcierr::InvalidFile};
-        // WAV needs no decoding worth streaming: read and convert it whole.
-        return loadWhole(file.readAll());
+        // WAV needs no decoding worth streaming: SDL reads and converts it
+        // whole, straight from the file (a copy in between costs more than
+        // the load itself for a long file).
+        file.close();
+        return fromChunk(Mix_LoadWAV_RW(SDL_RWFromFile(QFile::encodeName(path).constData(), "rb"), 1));
     }
     case Content::Midi: {
         if (size > MaxMidiFileBytes) return {nullptr, mcierr::InvalidFile};

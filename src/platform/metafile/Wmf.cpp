@@ -220,7 +220,6 @@ private:
     bool placeable_ = false;
     QRectF bbox_;
     int inch_ = 1440;
-    quint16 numObjects_ = 0;
 
     QSize size_;
     QPainter* painter_ = nullptr;
@@ -233,6 +232,7 @@ private:
     std::vector<DcState> saved_;
     int unsavedDepth_ = 0;  // SaveDC calls past the depth limit
     std::vector<Object> objects_;
+    size_t freeSlot_ = 0;  // no free slot below this one
     mutable bool transformDirty_ = true;
     bool clipDirty_ = true;
     mutable QTransform cached_;
@@ -256,20 +256,26 @@ bool Player::parseHeader(QString* error) {
     const Params h(d_ + at, 18);
     const quint16 headerWords = h.u16(2);
     if (headerWords != 9) return fail("bad WMF header size");
-    numObjects_ = h.u16(10);
+
     firstRecord_ = at + 18;
     return true;
 }
 
 void Player::createObject(Object obj) {
-    for (auto& slot : objects_) {
-        if (std::holds_alternative<std::monostate>(slot)) {
-            slot = std::move(obj);
-            return;
-        }
+    // A new object takes the lowest free slot. The table grows as objects are
+    // made rather than to the header's count up front, and the search starts
+    // at the lowest slot that can be free.
+    while (freeSlot_ < objects_.size() && !std::holds_alternative<std::monostate>(objects_[freeSlot_])) ++freeSlot_;
+    if (freeSlot_ < objects_.size()) {
+        objects_[freeSlot_++] = std::move(obj);
+        return;
     }
-    // The header under-counted the objects; keep going within reason.
-    if (int(objects_.size()) < kMaxObjects) objects_.push_back(std::move(obj));
+    // Past the header's count too: a header that under-counts is common
+    // enough to tolerate, within the 16-bit index range.
+    if (int(objects_.size()) < kMaxObjects) {
+        objects_.push_back(std::move(obj));
+        freeSlot_ = objects_.size();
+    }
 }
 
 QColor Player::color(const Params& p, qsizetype at) const {
@@ -1039,7 +1045,10 @@ void Player::play(quint16 fn, const Params& p) {
     }
     case DeleteObject: {
         const quint16 i = p.u16(0);
-        if (i < objects_.size()) objects_[i] = std::monostate{};
+        if (i < objects_.size()) {
+            objects_[i] = std::monostate{};
+            freeSlot_ = std::min<size_t>(freeSlot_, i);
+        }
         break;
     }
     case IntersectClipRect:
@@ -1145,7 +1154,8 @@ void Player::play(quint16 fn, const Params& p) {
 }
 
 void Player::playAll() {
-    objects_.assign(std::max<size_t>(numObjects_, 1), std::monostate{});
+    objects_.clear();
+    freeSlot_ = 0;
     qsizetype pos = firstRecord_;
     while (pos + 6 <= n_) {
         const quint32 words = qFromLittleEndian<quint32>(d_ + pos);

@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QRegion>
 #include <QtEndian>
 
@@ -425,7 +426,7 @@ bool heavyShape(const QPainterPath& dev, int imageHeight) {
         prev = cur;
     }
     // Average edges per scanline of the picture.
-    return covered / imageHeight > 24;
+    return covered / imageHeight > 16;
 }
 
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
@@ -461,7 +462,13 @@ void Player::strokeOnly(const QPainterPath& path) {
         return;
     }
     preparePainter();
-    const bool aa = !heavyShape(dev, size_.height());
+    // A wide pen is drawn by filling its outline, which crosses itself where
+    // the path does, twice over, plus at every join.
+    bool aa = !heavyShape(dev, size_.height());
+    if (aa && !pen.isCosmetic() && dev.elementCount() >= 16) {
+        QPainterPathStroker stroker(pen);
+        aa = !heavyShape(stroker.createStroke(dev), size_.height());
+    }
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     painter_->strokePath(dev, pen);
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, true);

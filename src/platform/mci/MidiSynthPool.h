@@ -30,8 +30,9 @@ public:
     // Deletes every free synthesiser (all must have been released).
     void clear();
 
-    // Output gain. FluidSynth's default (0.2) leaves General MIDI music about
-    // 16 dB below a full-scale WAV; this brings it to comparable loudness.
+    // Output gain. At FluidSynth's default (0.2) a piano, bass and drums
+    // piece on this soundfont peaks at -17 dBFS; at 1.0 it peaks near -3 dBFS
+    // like a normalised WAV, and 1.5 already clips.
     static constexpr double Gain = 1.0;
 
 private:

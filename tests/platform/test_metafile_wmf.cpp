@@ -347,6 +347,15 @@ void WmfTest::badInputIsRefusedOrPartial() {
     QCOMPARE(img.size(), QSize(1545, 1012));
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 
+    // Thousands of fills of a large picture: a bounded amount of work is
+    // done and what was drawn by then stays.
+    Wmf many = Wmf().window(0, 0, 4096, 4096).redBox(0, 0, 4096, 4096);
+    for (int i = 0; i < 3000; ++i) many.rectangle(0, 0, 4096, 4096);
+    clock.start();
+    img = metafile::render(many.placeable(0, 0, 4096, 4096, 96));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(isRed(img.pixel(2000, 2000)));
+
     // Huge and degenerate extents: capped or refused, never a giant image.
     img = metafile::render(Wmf().window(0, 0, -32768, 32767).redBox(0, 0, 10, 10).standard());
     QVERIFY(img.width() <= MaxPictureSide && img.height() <= MaxPictureSide);

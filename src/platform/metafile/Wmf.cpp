@@ -234,6 +234,13 @@ private:
     int unsavedDepth_ = 0;  // SaveDC calls past the depth limit
     std::vector<Object> objects_;
     size_t freeSlot_ = 0;  // no free slot below this one
+    // Pixels touched so far. Every record is cheap, but a hostile file can
+    // ask for thousands of fills of the largest picture; past the budget
+    // the rest of the picture is left undrawn.
+    double work_ = 0;
+    bool exhausted_ = false;
+    bool spend(double pixels);
+    double onImage(const QRectF& deviceRect) const;
     mutable bool transformDirty_ = true;
     bool clipDirty_ = true;
     mutable QTransform cached_;
@@ -429,6 +436,20 @@ bool heavyShape(const QPainterPath& dev, int imageHeight) {
     return covered / imageHeight > 16;
 }
 
+bool Player::spend(double pixels) {
+    // Real pictures touch each pixel a handful of times (at most 17 times
+    // over in the files we know); sixty-four times the picture, or 10^8
+    // pixels for small ones, leaves them all whole.
+    work_ += pixels;
+    if (work_ > std::max(1.0e8, 64.0 * size_.width() * size_.height())) exhausted_ = true;
+    return !exhausted_;
+}
+
+double Player::onImage(const QRectF& r) const {
+    const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(size_)));
+    return visible.isEmpty() ? 0.0 : visible.width() * visible.height();
+}
+
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
     if (brush.kind == BrushObj::Null) return;
     const QPainterPath dev = snapped(mapping().map(path), 0.0);
@@ -436,6 +457,7 @@ void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
         addBounds(dev.boundingRect());
         return;
     }
+    if (!spend(onImage(dev.boundingRect()) + dev.elementCount())) return;
     preparePainter();
     const bool aa = !heavyShape(dev, size_.height());
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
@@ -461,6 +483,12 @@ void Player::strokeOnly(const QPainterPath& path) {
         addBounds(dev.boundingRect().adjusted(-pen.widthF() / 2 - 1, -pen.widthF() / 2 - 1, pen.widthF() / 2 + 1, pen.widthF() / 2 + 1));
         return;
     }
+    // A line costs its length times its width, never more than its box.
+    double length = 0;
+    for (int i = 1; i < dev.elementCount(); ++i)
+        length += std::min(QLineF(dev.elementAt(i - 1), dev.elementAt(i)).length(), 2.0 * (size_.width() + size_.height()));
+    const double w = pen.widthF() + 2;
+    if (!spend(std::min(length * w, onImage(dev.boundingRect().adjusted(-w, -w, w, w))) + dev.elementCount())) return;
     preparePainter();
     // A wide pen is drawn by filling its outline, which crosses itself where
     // the path does, twice over, plus at every join.
@@ -617,6 +645,8 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
         addBounds(textT.mapRect(cell));
         return;
     }
+    const double glyph = std::min((ascent + descent) * (ascent + descent), double(size_.width()) * size_.height());
+    if (!spend(double(texts.size()) * (glyph + 1))) return;
     preparePainter();
     painter_->save();
     if (rect && (options & 0x0004)) painter_->setClipRect(m.mapRect(rect->normalized()), Qt::IntersectClip);
@@ -647,6 +677,7 @@ void Player::drawBitmap(const QImage& image, QRectF src, const QRectF& dest, qui
         return;
     }
     if (effect == RopEffect::Invert) return;  // nothing under the picture to invert
+    if (!spend(double(image.width()) * image.height() + onImage(mapping().mapRect(dest.normalized())))) return;
     src = src.normalized().intersected(QRectF(image.rect()));
     if (src.isEmpty()) return;
     QImage img = image.copy(src.toAlignedRect());
@@ -1173,6 +1204,7 @@ void Player::playAll() {
         if (words < 3 || qint64(words) * 2 > n_ - pos) break;
         const Params params(d_ + pos + 6, qsizetype(words) * 2 - 6);
         play(fn, params);
+        if (exhausted_) break;
         pos += qsizetype(words) * 2;
     }
 }

@@ -356,6 +356,13 @@ void WmfTest::badInputIsRefusedOrPartial() {
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(isRed(img.pixel(2000, 2000)));
 
+    // Extents scaled up again and again, then used for clipping and drawing.
+    Wmf scaled = Wmf(good);
+    for (int i = 0; i < 200; ++i) scaled.rec(0x0412, {1, 32767, 1, 32767}).rec(0x0410, {32767, 1, 32767, 1});
+    scaled.rec(0x0416, {100, 100, 0, 0}).rec(0x0220, {30000, 30000}).rectangle(0, 0, 100, 100);
+    img = metafile::render(scaled.placeable(0, 0, 100, 100, 96));
+    QVERIFY(isRed(img.pixel(25, 25)));
+
     // Huge and degenerate extents: capped or refused, never a giant image.
     img = metafile::render(Wmf().window(0, 0, -32768, 32767).redBox(0, 0, 10, 10).standard());
     QVERIFY(img.width() <= MaxPictureSide && img.height() <= MaxPictureSide);

@@ -302,12 +302,17 @@ QTransform Player::mapping() const {
     if (wx == 0) wx = 1;
     if (wy == 0) wy = 1;
     double sx = vx / wx, sy = vy / wy;
+    // Extents scaled over and over can reach absurd ratios; keep the
+    // arithmetic finite.
+    auto sane = [](double v) { return std::isfinite(v) ? std::clamp(v, -1.0e6, 1.0e6) : 1.0; };
+    sx = sane(sx);
+    sy = sane(sy);
     if (dc_.mapMode == 7) {  // MM_ISOTROPIC: one scale for both axes
         const double s = std::min(std::abs(sx), std::abs(sy));
         sx = sx < 0 ? -s : s;
         sy = sy < 0 ? -s : s;
     }
-    QTransform t(sx, 0, 0, sy, dc_.viewportOrg.x() - dc_.windowOrg.x() * sx, dc_.viewportOrg.y() - dc_.windowOrg.y() * sy);
+    QTransform t(sx, 0, 0, sy, sane(dc_.viewportOrg.x() - dc_.windowOrg.x() * sx), sane(dc_.viewportOrg.y() - dc_.windowOrg.y() * sy));
     cached_ = t * extra_;
     transformDirty_ = false;
     return cached_;
@@ -323,7 +328,8 @@ double Player::scaleY() const {
 }
 
 QRegion Player::deviceRegion(const QRectF& logical) const {
-    const QRectF r = mapping().mapRect(logical.normalized());
+    const QRectF r = mapping().mapRect(logical.normalized()).intersected(QRectF(-1.0e7, -1.0e7, 2.0e7, 2.0e7));
+    if (r.isEmpty()) return {};
     // Clip rectangles exclude their right and bottom edges, as GDI's do.
     return QRegion(QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
                          QPoint(int(std::lround(r.right())) - 1, int(std::lround(r.bottom())) - 1)));
@@ -804,7 +810,9 @@ void Player::play(quint16 fn, const Params& p) {
         const int yd = p.s16(0), yn = p.s16(2), xd = p.s16(4), xn = p.s16(6);
         if (yd == 0 || xd == 0 || yn == 0 || xn == 0) break;
         QSizeF& e = fn == ScaleWindowExt ? dc_.windowExt : dc_.viewportExt;
-        e = QSizeF(e.width() * xn / xd, e.height() * yn / yd);
+        const QSizeF scaled(e.width() * xn / xd, e.height() * yn / yd);
+        if (std::abs(scaled.width()) < 1.0e9 && std::abs(scaled.height()) < 1.0e9 && scaled.width() != 0 && scaled.height() != 0)
+            e = scaled;
         mappingChanged();
         break;
     }
@@ -1101,7 +1109,7 @@ void Player::play(quint16 fn, const Params& p) {
     case OffsetClipRgn:
         if (dc_.clip) {
             const QPointF d = mapping().map(QPointF(p.s16(2), p.s16(0))) - mapping().map(QPointF(0, 0));
-            dc_.clip->translate(int(std::lround(d.x())), int(std::lround(d.y())));
+            dc_.clip->translate(int(std::clamp(d.x(), -1.0e7, 1.0e7)), int(std::clamp(d.y(), -1.0e7, 1.0e7)));
             clipDirty_ = true;
         }
         break;

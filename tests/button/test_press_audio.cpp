@@ -83,10 +83,10 @@ private slots:
         const qint64 from = DiskAudio::framesIn(out);
         w->Label1_Click();
         const DiskAudio heard = heardSince(from, 400);
-        const qint64 start = heard.firstLoudFrame();
-        QVERIFY(start >= 0);
-        // The tone right after the second press is the opening 440 Hz again.
-        const double hz = heard.frequency(start + 1000, start + 1000 + 4410);
+        // 100 to 200 ms after the second press (the driver's buffer may still
+        // hold a little of the old tone at the start) the opening 440 Hz
+        // plays again; a sound that went on would be at 880 Hz.
+        const double hz = heard.frequency(4410, 8820);
         QVERIFY2(qAbs(hz - 440) < 25, qPrintable(QString::number(hz)));
     }
 

@@ -5,56 +5,20 @@
 #define MPG123_NO_LARGENAME
 #include <mpg123.h>
 
-#include <dlfcn.h>
 #include <sys/types.h>
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 static_assert(sizeof(off_t) == 8, "the unsuffixed libmpg123 entry points take a 64-bit off_t");
 
 namespace mci {
 namespace {
 
-struct Api {
-    decltype(&mpg123_init) init = nullptr;
-    decltype(&mpg123_new) create = nullptr;
-    decltype(&mpg123_delete) destroy = nullptr;
-    decltype(&mpg123_param) param = nullptr;
-    decltype(&mpg123_format_none) formatNone = nullptr;
-    decltype(&mpg123_format) format = nullptr;
-    decltype(&mpg123_replace_reader_handle) replaceReader = nullptr;
-    decltype(&mpg123_open_handle) openHandle = nullptr;
-    decltype(&mpg123_scan) scan = nullptr;
-    decltype(&mpg123_length) length = nullptr;
-    decltype(&mpg123_read) read = nullptr;
-    decltype(&mpg123_close) close = nullptr;
-    bool ok = false;
-};
-
-template <typename F>
-bool resolve(void* library, F& function, const char* name) {
-    function = reinterpret_cast<F>(dlsym(library, name));
-    return function != nullptr;
-}
-
-const Api& api() {
-    static Api a;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        void* library = dlopen("libmpg123.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!library) return;
-        a.ok = resolve(library, a.init, "mpg123_init") && resolve(library, a.create, "mpg123_new") &&
-               resolve(library, a.destroy, "mpg123_delete") && resolve(library, a.param, "mpg123_param") &&
-               resolve(library, a.formatNone, "mpg123_format_none") && resolve(library, a.format, "mpg123_format") &&
-               resolve(library, a.replaceReader, "mpg123_replace_reader_handle") &&
-               resolve(library, a.openHandle, "mpg123_open_handle") && resolve(library, a.scan, "mpg123_scan") &&
-               resolve(library, a.length, "mpg123_length") && resolve(library, a.read, "mpg123_read") &&
-               resolve(library, a.close, "mpg123_close");
-        if (a.ok) a.ok = a.init() == MPG123_OK;
-    });
-    return a;
+// mpg123_init is needed once per process before the first handle.
+bool initialised() {
+    static const bool ok = mpg123_init() == MPG123_OK;
+    return ok;
 }
 
 // The file's bytes as a seekable stream for mpg123's reader hooks.
@@ -87,35 +51,32 @@ struct Mp3Stream::Handle {
     mpg123_handle* mh = nullptr;
     ~Handle() {
         if (mh) {
-            api().close(mh);
-            api().destroy(mh);
+            mpg123_close(mh);
+            mpg123_delete(mh);
         }
     }
 };
 
-bool Mp3Stream::available() { return api().ok; }
-
 std::unique_ptr<Mp3Stream> Mp3Stream::open(QByteArray bytes, Sound& sound) {
-    const Api& a = api();
-    if (!a.ok) return nullptr;
+    if (!initialised()) return nullptr;
     std::unique_ptr<Mp3Stream> stream(new Mp3Stream);
     stream->handle_ = std::make_unique<Handle>();
     Handle& h = *stream->handle_;
     h.memory.bytes = std::move(bytes);
     int error = 0;
-    h.mh = a.create(nullptr, &error);
+    h.mh = mpg123_new(nullptr, &error);
     if (!h.mh) return nullptr;
     // Straight to the device format: mpg123 resamples and doubles mono itself.
-    a.param(h.mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_FORCE_STEREO | MPG123_GAPLESS, 0);
-    a.param(h.mh, MPG123_FORCE_RATE, device::Rate, 0);
-    a.param(h.mh, MPG123_RESYNC_LIMIT, 4096, 0);
-    a.formatNone(h.mh);
-    if (a.format(h.mh, device::Rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) return nullptr;
-    if (a.replaceReader(h.mh, readMemory, seekMemory, nullptr) != MPG123_OK) return nullptr;
-    if (a.openHandle(h.mh, &h.memory) != MPG123_OK) return nullptr;
+    mpg123_param(h.mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_FORCE_STEREO | MPG123_GAPLESS, 0);
+    mpg123_param(h.mh, MPG123_FORCE_RATE, device::Rate, 0);
+    mpg123_param(h.mh, MPG123_RESYNC_LIMIT, 4096, 0);
+    mpg123_format_none(h.mh);
+    if (mpg123_format(h.mh, device::Rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) return nullptr;
+    if (mpg123_replace_reader_handle(h.mh, readMemory, seekMemory, nullptr) != MPG123_OK) return nullptr;
+    if (mpg123_open_handle(h.mh, &h.memory) != MPG123_OK) return nullptr;
     // Scanning reads every frame header (no decoding) for an exact length.
-    if (a.scan(h.mh) != MPG123_OK) return nullptr;
-    const off_t frames = a.length(h.mh);
+    if (mpg123_scan(h.mh) != MPG123_OK) return nullptr;
+    const off_t frames = mpg123_length(h.mh);
     if (frames <= 0) return nullptr;
     // Resampling may round a little over the announced length.
     const size_t wanted = (size_t(frames) + size_t(device::Rate) / 10) * device::FrameBytes;
@@ -129,14 +90,13 @@ std::unique_ptr<Mp3Stream> Mp3Stream::open(QByteArray bytes, Sound& sound) {
 Mp3Stream::~Mp3Stream() = default;
 
 bool Mp3Stream::decode(Sound& sound, size_t untilBytes) {
-    const Api& a = api();
     size_t have = sound.available.load(std::memory_order_relaxed);
     untilBytes = std::min(untilBytes, sound.capacity);
     while (have < untilBytes) {
         // Whole frames only, so the audio thread never sees half a frame.
         const size_t room = std::min<size_t>(sound.capacity - have, 64 * 1024) / device::FrameBytes * device::FrameBytes;
         size_t done = 0;
-        const int result = a.read(handle_->mh, sound.buffer.get() + have, room, &done);
+        const int result = mpg123_read(handle_->mh, sound.buffer.get() + have, room, &done);
         done = done / device::FrameBytes * device::FrameBytes;
         have += done;
         sound.available.store(have, std::memory_order_release);

@@ -5,10 +5,6 @@
 // only decode a file whole; this decodes into the sound's buffer step by step
 // without touching the mixer, so the start of a long file plays while the
 // rest is decoded in the background.
-//
-// libmpg123 is reached through the dynamic linker (it is already loaded as
-// SDL_mixer's dependency); when it cannot be found, available() is false and
-// MP3 falls back to SDL_mixer's whole-file decode.
 #include <QByteArray>
 
 #include <cstddef>
@@ -20,7 +16,6 @@ struct Sound;
 
 class Mp3Stream {
 public:
-    static bool available();
     // Opens the bytes and sizes the sound's buffer from the stream's length.
     // Null when the bytes do not decode as MPEG audio.
     static std::unique_ptr<Mp3Stream> open(QByteArray bytes, Sound& sound);

@@ -25,11 +25,6 @@ Content sniff(const QByteArray& start) {
     return Content::Unknown;
 }
 
-Mix_Chunk* decode(const char* data, qint64 size) {
-    SDL_RWops* rw = SDL_RWFromConstMem(data, int(size));
-    return rw ? Mix_LoadWAV_RW(rw, 1) : nullptr;
-}
-
 LoadResult fromChunk(Mix_Chunk* chunk) {
     if (!chunk || chunk->alen < device::FrameBytes) {
         if (chunk) Mix_FreeChunk(chunk);
@@ -43,9 +38,6 @@ LoadResult fromChunk(Mix_Chunk* chunk) {
     sound->complete.store(true);
     return {sound, 0};
 }
-
-// Without libmpg123 at hand: SDL_mixer decodes the file whole.
-LoadResult loadWhole(const QByteArray& bytes) { return fromChunk(decode(bytes.constData(), bytes.size())); }
 
 // Bytes of digital silence an MP3 decoder puts before the music (its delay
 // and the encoder's padding), at most about 50 ms, whole frames.
@@ -87,7 +79,6 @@ LoadResult loadSound(const QString& path, BackgroundDecoder& decoder) {
     }
     case Content::Mp3: {
         if (size > MaxPcmFileBytes) return {nullptr, mcierr::InvalidFile};
-        if (!Mp3Stream::available()) return loadWhole(file.readAll());
         auto sound = std::make_shared<Sound>(Sound::Kind::Pcm);
         std::unique_ptr<Mp3Stream> stream = Mp3Stream::open(file.readAll(), *sound);
         if (!stream) return {nullptr, mcierr::InvalidFile};

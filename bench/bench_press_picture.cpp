@@ -12,6 +12,8 @@
 #include "platform/mci/MciService.h"
 #include "settings/frmSetDlg.h"
 
+#include "TestMedia.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -76,28 +78,6 @@ QString findCorpusFile(const QString& sub, qint64 minBytes, qint64 maxBytes) {
     return {};
 }
 
-void writeWav(const QString& path) {
-    const int rate = 44100, frames = rate / 2;
-    QByteArray wav(44 + frames * 2, '\0');
-    char* p = wav.data();
-    memcpy(p, "RIFF", 4);
-    qToLittleEndian<quint32>(36 + frames * 2, p + 4);
-    memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(16, p + 16);
-    qToLittleEndian<quint16>(1, p + 20);
-    qToLittleEndian<quint16>(1, p + 22);
-    qToLittleEndian<quint32>(rate, p + 24);
-    qToLittleEndian<quint32>(rate * 2, p + 28);
-    qToLittleEndian<quint16>(2, p + 32);
-    qToLittleEndian<quint16>(16, p + 34);
-    memcpy(p + 36, "data", 4);
-    qToLittleEndian<quint32>(frames * 2, p + 40);
-    for (int i = 0; i < frames; ++i)
-        qToLittleEndian<qint16>(qint16(12000 * std::sin(2 * M_PI * 440 * i / rate)), p + 44 + 2 * i);
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly)) f.write(wav);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +101,7 @@ int main(int argc, char** argv) {
         p.end();
         image.save(path);
     }
-    writeWav(wav);
+    testmedia::writeToneWav(wav, {{440, 0.5}});
 
     frmBase& w = Forms::Base();
     w.show();

@@ -33,9 +33,12 @@ public:
     void shutdown();
     size_t openAliases() const { return devices_.size(); }
 
-    // Decoded sounds kept for repeated presses.
+    // Decoded sounds kept for repeated presses. A quiz switches between a
+    // few short sounds; 16 MB holds about 90 s of decoded stereo, and the
+    // most recent sound is kept whatever its size, so memory stays near the
+    // program's own footprint plus the sound in use.
     static constexpr size_t CacheEntries = 8;
-    static constexpr size_t CacheBytes = 64u * 1024 * 1024;
+    static constexpr size_t CacheBytes = 16u * 1024 * 1024;
     // "play ... wait" gives up this long after the sound should have ended,
     // so a stalled device cannot hang the caller.
     static constexpr int WaitMarginMs = 2000;

@@ -19,6 +19,10 @@ fluid_synth_t* MidiSynthPool::create() {
         fluid_settings_setnum(settings_, "synth.sample-rate", device::Rate);
         fluid_settings_setnum(settings_, "synth.gain", Gain);
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+        // A press sound needs few voices, and only the samples of the
+        // instruments it plays: the rest of the soundfont stays on disk.
+        fluid_settings_setint(settings_, "synth.polyphony", 64);
+        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
         // The player advances with the samples we render, on the audio thread,
         // instead of running a timer thread of its own.
         fluid_settings_setstr(settings_, "player.timing-source", "sample");

@@ -9,6 +9,8 @@
 // "dummy", which paces its periods in real time like a sound card).
 #include "platform/mci/MciService.h"
 
+#include "TestMedia.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -52,59 +54,6 @@ void SDLCALL postMix(void*, Uint8* stream, int len) {
             return;
         }
     }
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray sineWav(double seconds) {
-    const int rate = 44100;
-    const auto frames = int(seconds * rate);
-    QByteArray wav(44 + frames * 4, '\0');
-    char* p = wav.data();
-    memcpy(p, "RIFF", 4);
-    qToLittleEndian<uint32_t>(uint32_t(36 + frames * 4), p + 4);
-    memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<uint32_t>(16, p + 16);
-    qToLittleEndian<uint16_t>(1, p + 20);
-    qToLittleEndian<uint16_t>(2, p + 22);
-    qToLittleEndian<uint32_t>(rate, p + 24);
-    qToLittleEndian<uint32_t>(rate * 4, p + 28);
-    qToLittleEndian<uint16_t>(4, p + 32);
-    qToLittleEndian<uint16_t>(16, p + 34);
-    memcpy(p + 36, "data", 4);
-    qToLittleEndian<uint32_t>(uint32_t(frames * 4), p + 40);
-    for (int i = 0; i < frames; ++i) {
-        const auto v = int16_t(16000 * std::sin(2 * std::numbers::pi * 440 * i / rate));
-        qToLittleEndian<int16_t>(v, p + 44 + i * 4);
-        qToLittleEndian<int16_t>(v, p + 46 + i * 4);
-    }
-    return wav;
-}
-
-QByteArray midi(int notes) {
-    QByteArray track;
-    for (int i = 0; i < notes; ++i) {
-        const char key = char(48 + i % 24);
-        // delta 0, note on; delta 240 ticks (1/4 s at 120 bpm, 480 per quarter), note off
-        track.append('\0').append('\x90').append(key).append('\x64');
-        track.append('\x81').append('\x70').append('\x80').append(key).append('\x40');
-    }
-    track.append("\x00\xFF\x2F\x00", 4);
-    QByteArray smf("MThd\0\0\0\x06\0\0\0\x01\x01\xE0MTrk", 18);
-    char len[4];
-    qToBigEndian<uint32_t>(uint32_t(track.size()), len);
-    return smf + QByteArray(len, 4) + track;
-}
-
-bool soxMp3(const QString& path, double seconds) {
-    QProcess sox;
-    sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-                                      QStringLiteral("2"), path, QStringLiteral("synth"), QString::number(seconds),
-                                      QStringLiteral("sine"), QStringLiteral("440")});
-    return sox.waitForFinished(120000) && sox.exitCode() == 0;
 }
 
 // One press; returns milliseconds to the first sound, or -1 if none came.
@@ -165,9 +114,9 @@ int main(int argc, char** argv) {
     for (const Kind& k : kinds) {
         const QString base = dir.filePath(QStringLiteral("%1-%2.%3").arg(k.name).arg(k.seconds).arg(QLatin1String(k.ext)));
         bool ok = true;
-        if (k.ext == QLatin1String("wav")) ok = writeFile(base, sineWav(k.seconds));
-        else if (k.ext == QLatin1String("mid")) ok = writeFile(base, midi(int(k.seconds * 4)));
-        else ok = soxMp3(base, k.seconds);
+        if (k.ext == QLatin1String("wav")) ok = testmedia::writeToneWav(base, {{440, k.seconds}}, 44100, 2);
+        else if (k.ext == QLatin1String("mid")) ok = testmedia::writeMidi(base, int(k.seconds * 4), 0.25);
+        else ok = testmedia::makeMp3(base, k.seconds);
         if (!ok) {
             std::fprintf(stderr, "cannot make %s\n", qPrintable(base));
             return 1;

@@ -629,7 +629,9 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     else if (vert == 0x0008) y0 = -descent;     // TA_BOTTOM
 
     const QPointF exact = m.map(pos);
-    const QPointF dev(std::round(exact.x()), std::round(exact.y()));
+    // Antialiased text keeps its exact position rather than GDI's whole pixels:
+    // at equation sizes half a pixel is a visible share of a letter.
+    const QPointF dev = exact;
     const double angle = dc_.hasFont ? dc_.font.escapement / 10.0 : 0.0;
     QTransform textT;
     textT.translate(dev.x(), dev.y());

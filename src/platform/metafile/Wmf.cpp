@@ -426,20 +426,24 @@ QPainterPath snapped(QPainterPath path, double offset) {
 // many edges cross the same scanlines, and a few hundred long, crossing edges
 // then take seconds. Shapes like that (broken or hostile files have them, real
 // drawings do not) are drawn without antialiasing, which stays linear.
-bool heavyShape(const QPainterPath& dev, int imageHeight) {
+bool heavyShape(const QPainterPath& dev, QSize image) {
     const int n = dev.elementCount();
-    if (n < 32 || imageHeight <= 0) return false;
+    if (n < 2 || image.isEmpty()) return false;
     double covered = 0;  // rows crossed by all the edges together
+    double length = 0;   // the outline's length, in and out of the picture
     QPointF prev = dev.elementAt(0);
     for (int i = 1; i < n; ++i) {
         const QPointF cur = dev.elementAt(i);
-        const double top = std::clamp(std::min(prev.y(), cur.y()), 0.0, double(imageHeight));
-        const double bottom = std::clamp(std::max(prev.y(), cur.y()), 0.0, double(imageHeight));
+        const double top = std::clamp(std::min(prev.y(), cur.y()), 0.0, double(image.height()));
+        const double bottom = std::clamp(std::max(prev.y(), cur.y()), 0.0, double(image.height()));
         covered += bottom - top;
+        length += std::abs(cur.x() - prev.x()) + std::abs(cur.y() - prev.y());
         prev = cur;
     }
-    // Average edges per scanline of the picture.
-    return covered / imageHeight > 16;
+    // Many edges on every scanline, or an outline far longer than the
+    // picture's own (most of it running outside the picture, where the
+    // rasterizer still walks it).
+    return (n >= 32 && covered / image.height() > 16) || length > 64.0 * (image.width() + image.height());
 }
 
 bool Player::spend(double pixels) {
@@ -465,7 +469,7 @@ void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
     }
     if (!spend(onImage(dev.boundingRect()) + dev.elementCount())) return;
     preparePainter();
-    const bool aa = !heavyShape(dev, size_.height());
+    const bool aa = !heavyShape(dev, size_);
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     if (brush.kind == BrushObj::Hatched && dc_.bkMode == 2) painter_->fillPath(dev, dc_.bkColor);
     painter_->fillPath(dev, qtBrush(brush));
@@ -498,10 +502,10 @@ void Player::strokeOnly(const QPainterPath& path) {
     preparePainter();
     // A wide pen is drawn by filling its outline, which crosses itself where
     // the path does, twice over, plus at every join.
-    bool aa = !heavyShape(dev, size_.height());
+    bool aa = !heavyShape(dev, size_);
     if (aa && !pen.isCosmetic() && dev.elementCount() >= 16) {
         QPainterPathStroker stroker(pen);
-        aa = !heavyShape(stroker.createStroke(dev), size_.height());
+        aa = !heavyShape(stroker.createStroke(dev), size_);
     }
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     painter_->strokePath(dev, pen);

@@ -1,5 +1,6 @@
 #include "platform/QtDesktop.h"
 
+#include "platform/Twips.h"
 #include "platform/WindowDrag.h"
 #include "platform/mci/MciService.h"
 
@@ -74,12 +75,10 @@ std::optional<QString> QtDesktop::fileDialog(FileDialogKind kind, const QString&
 
 std::optional<uint32_t> QtDesktop::colorDialog(uint32_t color, int32_t flags) {
     // Without the "initial colour" flag (1) the dialog starts on black, not on `color`.
-    const QColor initial = (flags & 1) ? QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF)
-                                       : QColor(Qt::black);
+    const QColor initial = (flags & 1) ? colorFromRef(color) : QColor(Qt::black);
     const QColor chosen = QColorDialog::getColor(initial, nullptr, QString(), QColorDialog::DontUseNativeDialog);
     if (!chosen.isValid()) return std::nullopt;
-    return static_cast<uint32_t>(chosen.red()) | (static_cast<uint32_t>(chosen.green()) << 8) |
-           (static_cast<uint32_t>(chosen.blue()) << 16);
+    return refFromColor(chosen);
 }
 
 void QtDesktop::showModal(QWidget* window) {

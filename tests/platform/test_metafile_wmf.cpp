@@ -263,7 +263,8 @@ void WmfTest::bitmapsThroughStretchDib() {
 }
 
 void WmfTest::faceAndTextMapping() {
-    QCOMPARE(metafile::substituteFace("Times New Roman"), QStringLiteral("Liberation Serif"));
+    // The URW Times clone: Liberation Serif's italic is not a Times italic.
+    QCOMPARE(metafile::substituteFace("Times New Roman"), QStringLiteral("Nimbus Roman"));
     QCOMPARE(metafile::substituteFace("Arial"), QStringLiteral("Liberation Sans"));
     QCOMPARE(metafile::substituteFace("Courier New"), QStringLiteral("Liberation Mono"));
     QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ Ｐゴシック")), QStringLiteral("IPAPGothic"));

@@ -19,7 +19,7 @@ QImage fail(QString* error, const char* why) {
 
 }  // namespace
 
-QImage renderEmf(const QByteArray& data, QString* error) {
+QImage renderEmf(const QByteArray& data, QString* error, double zoom) {
     const auto* p = reinterpret_cast<const uchar*>(data.constData());
     const qsizetype n = data.size();
     if (n < 88) return fail(error, "EMF header truncated");
@@ -65,10 +65,10 @@ QImage renderEmf(const QByteArray& data, QString* error) {
         return fail(error, "EMF has no usable frame or bounds");
     }
 
-    // Anything past the largest picture side is scaled down to fit.
+    // Zoomed, and anything past the largest picture side scaled down to fit.
     const double largest = std::max(width, height);
-    if (largest > MaxPictureSide) {
-        const double s = MaxPictureSide / largest;
+    if (zoom != 1.0 || largest * zoom > MaxPictureSide) {
+        const double s = largest * zoom > MaxPictureSide ? MaxPictureSide / largest : zoom;
         width *= s;
         height *= s;
         deviceToImage = deviceToImage * QTransform::fromScale(s, s);

@@ -4,6 +4,6 @@
 #include <QString>
 
 namespace metafile {
-// Plays an EMF at its natural size.
-QImage renderEmf(const QByteArray& data, QString* error);
+// Plays an EMF at `zoom` times its natural size.
+QImage renderEmf(const QByteArray& data, QString* error, double zoom);
 }

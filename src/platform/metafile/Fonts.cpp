@@ -176,7 +176,11 @@ QSet<QString> installedFamilies() {
     static bool loaded = false;
     QMutexLocker lock(&mutex);
     if (!loaded && QGuiApplication::instance()) {
-        for (const QString& f : QFontDatabase::families()) families.insert(f.toLower());
+        for (QString f : QFontDatabase::families()) {
+            // A face several foundries provide is listed as "Family [foundry]".
+            if (const qsizetype at = f.indexOf(QStringLiteral(" [")); at > 0 && f.endsWith(u']')) f.truncate(at);
+            families.insert(f.toLower());
+        }
         loaded = true;
     }
     return families;
@@ -197,13 +201,19 @@ QString substituteFace(const QString& windowsFace) {
     // Faces marked for vertical writing ("@ＭＳ 明朝") draw like the plain face here.
     if (f.startsWith(u'@')) f.remove(0, 1);
     const QString l = f.toLower();
+    // Times: Liberation Serif has Times' metrics, but its italic is drawn in
+    // another style (a straight "f", plain "x"), and equations are mostly
+    // italic; the URW Times clone has Times' shapes in every style.
+    const QString times = firstInstalled({"Nimbus Roman", "Liberation Serif"});
     static const QHash<QString, const char*> exact = {
-        {QStringLiteral("times new roman"), "Liberation Serif"},
-        {QStringLiteral("times"), "Liberation Serif"},
-        {QStringLiteral("tms rmn"), "Liberation Serif"},
-        {QStringLiteral("roman"), "Liberation Serif"},
+        {QStringLiteral("times new roman"), "Times"},
+        {QStringLiteral("times"), "Times"},
+        {QStringLiteral("tms rmn"), "Times"},
+        {QStringLiteral("roman"), "Times"},
         {QStringLiteral("mt extra"), "DejaVu Serif"},
-        {QStringLiteral("symbol"), "DejaVu Serif"},
+        // Symbol's letters and signs (already mapped to Unicode) in a Times
+        // design, as the face itself has; Qt falls back per glyph for the rest.
+        {QStringLiteral("symbol"), "Liberation Serif"},
         {QStringLiteral("arial"), "Liberation Sans"},
         {QStringLiteral("helvetica"), "Liberation Sans"},
         {QStringLiteral("helv"), "Liberation Sans"},
@@ -220,6 +230,7 @@ QString substituteFace(const QString& windowsFace) {
     };
     if (auto it = exact.constFind(l); it != exact.constEnd()) {
         const QString sub = QString::fromLatin1(it.value());
+        if (sub == u"Times") return times;
         if (sub == u"DejaVu Serif") return firstInstalled({"DejaVu Serif", "Liberation Serif"});
         return sub;
     }
@@ -241,7 +252,7 @@ QString substituteFace(const QString& windowsFace) {
     if (l.contains(u"times") || l.contains(u"roman") || (l.contains(u"serif") && !l.contains(u"sans")) ||
         l.contains(u"garamond") || l.contains(u"georgia") || l.contains(u"century") || l.contains(u"book") ||
         l.contains(u"palatino") || l.contains(u"cambria") || l.contains(u"bodoni"))
-        return QStringLiteral("Liberation Serif");
+        return times;
     return QStringLiteral("Liberation Sans");
 }
 

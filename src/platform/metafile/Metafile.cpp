@@ -26,13 +26,17 @@ Kind detect(const QByteArray& data) {
     return Kind::None;
 }
 
-QImage render(const QByteArray& data, QString* error) {
+QImage render(const QByteArray& data, QString* error, double zoom) {
+    if (!(zoom > 0 && zoom <= MaxZoom)) {
+        if (error) *error = QStringLiteral("zoom out of range");
+        return {};
+    }
     switch (detect(data)) {
     case Kind::Wmf:
     case Kind::PlaceableWmf:
-        return renderWmf(data, error);
+        return renderWmf(data, error, zoom);
     case Kind::Emf:
-        return renderEmf(data, error);
+        return renderEmf(data, error, zoom);
     case Kind::None:
         break;
     }

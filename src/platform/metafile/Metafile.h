@@ -13,8 +13,10 @@ enum class Kind { None, Wmf, PlaceableWmf, Emf };
 // Recognises a metafile by its content, never by the file's extension.
 Kind detect(const QByteArray& data);
 
-// Renders the metafile. On failure returns a null image and, when `error` is
+// Renders the metafile at `zoom` times its natural size (the picture size
+// cap still holds). On failure returns a null image and, when `error` is
 // given, a one-line reason.
-QImage render(const QByteArray& data, QString* error = nullptr);
+constexpr double MaxZoom = 64;
+QImage render(const QByteArray& data, QString* error = nullptr, double zoom = 1.0);
 
 }  // namespace metafile

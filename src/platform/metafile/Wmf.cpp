@@ -179,7 +179,7 @@ public:
     Player(const uchar* data, qsizetype size) : d_(data), n_(size) {}
 
     bool parseHeader(QString* error);
-    QImage render(QString* error);
+    QImage render(QString* error, double zoom);
 
 private:
     // Record loop: calls play() for every record whose length checks out.
@@ -1223,7 +1223,7 @@ void Player::playAll() {
     }
 }
 
-QImage Player::render(QString* error) {
+QImage Player::render(QString* error, double zoom) {
     // Find the picture's size in pixels and the logical window it shows.
     QPointF winOrg(0, 0);
     QSizeF winExt;
@@ -1283,9 +1283,9 @@ QImage Player::render(QString* error) {
         dc_.viewportOrg = -b.topLeft();
     }
 
-    // Cap the size, scaling the whole picture down.
-    double scale = 1.0;
-    if (width > MaxPictureSide || height > MaxPictureSide) scale = MaxPictureSide / std::max(width, height);
+    // Zoom, then cap the size, scaling the whole picture down.
+    double scale = zoom;
+    if (width * zoom > MaxPictureSide || height * zoom > MaxPictureSide) scale = MaxPictureSide / std::max(width, height);
     const int w = std::clamp(int(std::ceil(width * scale - 1e-6)), 1, MaxPictureSide);
     const int h = std::clamp(int(std::ceil(height * scale - 1e-6)), 1, MaxPictureSide);
     extra_ = QTransform::fromScale(scale, scale);
@@ -1312,10 +1312,10 @@ QImage Player::render(QString* error) {
 
 }  // namespace
 
-QImage renderWmf(const QByteArray& data, QString* error) {
+QImage renderWmf(const QByteArray& data, QString* error, double zoom) {
     Player player(reinterpret_cast<const uchar*>(data.constData()), data.size());
     if (!player.parseHeader(error)) return {};
-    return player.render(error);
+    return player.render(error, zoom);
 }
 
 }  // namespace metafile

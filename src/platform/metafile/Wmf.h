@@ -4,6 +4,6 @@
 #include <QString>
 
 namespace metafile {
-// Plays a WMF (standard or placeable) at its natural size.
-QImage renderWmf(const QByteArray& data, QString* error);
+// Plays a WMF (standard or placeable) at `zoom` times its natural size.
+QImage renderWmf(const QByteArray& data, QString* error, double zoom);
 }

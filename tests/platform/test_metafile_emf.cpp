@@ -155,6 +155,13 @@ private slots:
         QVERIFY(isEmpty(img, 5, 5));
         QVERIFY(isEmpty(img, 40, 15));
 
+        // Zoomed twice: twice the size, the drawing scaled with it.
+        img = metafile::render(Emf().redBrush().rect(10, 10, 30, 20).bytes(), nullptr, 2);
+        QCOMPARE(img.size(), QSize(192, 96));
+        QVERIFY(isRed(img, 50, 35));
+        QVERIFY(isEmpty(img, 15, 30));
+        QVERIFY(isEmpty(img, 65, 30));
+
         // A reference device of twice the resolution: its pixels are half as large.
         Emf fine;
         qToLittleEndian<quint32>(127, fine.raw().data() + 80);

@@ -159,6 +159,20 @@ void WmfTest::drawsRectangleWhereItBelongs() {
     QVERIFY(isClear(img.pixel(61, 50)));
     QVERIFY(isClear(img.pixel(40, 71)));
     QVERIFY(isClear(img.pixel(0, 0)));
+
+    // Zoomed: the same drawing, three times larger; the zoom has limits.
+    const QImage zoomed = metafile::render(data, &error, 3);
+    QCOMPARE(zoomed.size(), QSize(300, 300));
+    QVERIFY(isRed(zoomed.pixel(61, 91)));
+    QVERIFY(isRed(zoomed.pixel(178, 208)));
+    QVERIFY(isClear(zoomed.pixel(57, 150)));
+    QVERIFY(isClear(zoomed.pixel(183, 150)));
+    QVERIFY(metafile::render(data, &error, 0).isNull());
+    QVERIFY(metafile::render(data, &error, metafile::MaxZoom * 2).isNull());
+    QCOMPARE(error, QStringLiteral("zoom out of range"));
+    // A zoom past the picture size cap is capped like any huge picture.
+    const QByteArray strip = Wmf().window(0, 0, 1000, 10).redBox(0, 0, 10, 10).placeable(0, 0, 1000, 10, 96);
+    QCOMPARE(metafile::render(strip, &error, 10).size(), QSize(MaxPictureSide, 82));
 }
 
 void WmfTest::naturalSize_data() {
@@ -265,6 +279,7 @@ void WmfTest::bitmapsThroughStretchDib() {
 void WmfTest::faceAndTextMapping() {
     // The URW Times clone: Liberation Serif's italic is not a Times italic.
     QCOMPARE(metafile::substituteFace("Times New Roman"), QStringLiteral("Nimbus Roman"));
+    QCOMPARE(metafile::substituteFace("Symbol"), QStringLiteral("OpenSymbol"));
     QCOMPARE(metafile::substituteFace("Arial"), QStringLiteral("Liberation Sans"));
     QCOMPARE(metafile::substituteFace("Courier New"), QStringLiteral("Liberation Mono"));
     QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ Ｐゴシック")), QStringLiteral("IPAPGothic"));

@@ -211,9 +211,7 @@ QString substituteFace(const QString& windowsFace) {
         {QStringLiteral("tms rmn"), "Times"},
         {QStringLiteral("roman"), "Times"},
         {QStringLiteral("mt extra"), "DejaVu Serif"},
-        // Symbol's letters and signs (already mapped to Unicode) in a Times
-        // design, as the face itself has; Qt falls back per glyph for the rest.
-        {QStringLiteral("symbol"), "Liberation Serif"},
+        {QStringLiteral("symbol"), "Symbol"},
         {QStringLiteral("arial"), "Liberation Sans"},
         {QStringLiteral("helvetica"), "Liberation Sans"},
         {QStringLiteral("helv"), "Liberation Sans"},
@@ -231,6 +229,10 @@ QString substituteFace(const QString& windowsFace) {
     if (auto it = exact.constFind(l); it != exact.constEnd()) {
         const QString sub = QString::fromLatin1(it.value());
         if (sub == u"Times") return times;
+        // Symbol's letters and signs, mapped to Unicode, in the office
+        // suites' stand-in for it; failing that in a Times design, with Qt
+        // falling back per glyph for the rest.
+        if (sub == u"Symbol") return firstInstalled({"OpenSymbol", "Liberation Serif"});
         if (sub == u"DejaVu Serif") return firstInstalled({"DejaVu Serif", "Liberation Serif"});
         return sub;
     }

@@ -1,10 +1,12 @@
 // The EMF player on files written record by record here: where things land,
 // what clipping, transforms, paths, text and bitmaps do, and what broken input
 // gets (refused, or drawn up to the fault; never a crash or a hang).
+#include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
 
 #include <QBuffer>
 #include <QImage>
+#include <QPainterPathStroker>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
@@ -17,7 +19,7 @@ namespace {
 
 // Record types used below.
 enum : quint32 {
-    HEADER = 1, POLYGON16 = 86, POLYBEZIERTO16 = 88, POLYPOLYGON16 = 91, SETWINDOWEXTEX = 9, SETVIEWPORTEXTEX = 11,
+    HEADER = 1, POLYGON = 3, POLYGON16 = 86, POLYBEZIERTO16 = 88, POLYPOLYGON16 = 91, SETWINDOWEXTEX = 9, SETVIEWPORTEXTEX = 11,
     SETMAPMODE = 17, SETBKMODE = 18, SETPOLYFILLMODE = 19, SETROP2 = 20, SETTEXTALIGN = 22, SETTEXTCOLOR = 24,
     MOVETOEX = 27, SETMETARGN = 28, EXCLUDECLIPRECT = 29, INTERSECTCLIPRECT = 30, SAVEDC = 33, RESTOREDC = 34,
     SETWORLDTRANSFORM = 35, MODIFYWORLDTRANSFORM = 36, SELECTOBJECT = 37, CREATEPEN = 38, CREATEBRUSHINDIRECT = 39,
@@ -462,6 +464,31 @@ private slots:
         const QImage fromBounds = render(b.redBrush().rect(0, 0, 10, 10).bytes());
         QCOMPARE(fromBounds.size(), QSize(96, 48));
         QVERIFY(isRed(fromBounds, 5, 5));
+
+        // A geometric pen a billion units wide along a star of edges millions
+        // of pixels long (a fuzzer's find): the stroke covers the whole
+        // picture. Its outline is one Qt's antialiasing rasterizer
+        // takes seconds over, so it is drawn without antialiasing.
+        const QPolygonF star({QPointF(1, -201890), QPointF(1, 2617739), QPointF(11240, 2565732),
+                              QPointF(4285, 2515439), QPointF(-12647, -1031975), QPointF(-12892, -309531),
+                              QPointF(7568, 2580346), QPointF(-12186, -1625411)});
+        Emf w(286, 224);
+        w.rec(EXTCREATEPEN, {2, 44, 0, 44, 0, 0x10000, 0x40000008, 0, Blue, 0, 0}).rec(SELECTOBJECT, {2});
+        QByteArray polygon = Emf::le({0, 0, 0, 0, quint32(star.size())});
+        for (const QPointF& p : star) polygon += Emf::le({quint32(qint32(p.x())), quint32(qint32(p.y()))});
+        w.rec(POLYGON, polygon);
+        const QImage wide = render(w.bytes());
+        QCOMPARE(countColour(wide, wide.rect(), qRgb(0, 0, 255)), 286 * 224);
+        QPainterPathStroker stroker;
+        stroker.setWidth(4 * 286);
+        QPainterPath outline;
+        outline.addPolygon(star);
+        outline.closeSubpath();
+        QVERIFY(metafile::heavyShape(stroker.createStroke(outline), QSize(286, 224)));
+        QPainterPath ordinary;
+        ordinary.addEllipse(10, 10, 200, 150);
+        stroker.setWidth(8);
+        QVERIFY(!metafile::heavyShape(stroker.createStroke(ordinary), QSize(286, 224)));
     }
 
     void lyingRecordSizesStopPlayback() {

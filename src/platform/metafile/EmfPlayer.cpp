@@ -353,13 +353,20 @@ void Player::fillImagePath(const QPainterPath& imagePath, const Brush& b) {
     else if (dc_.rop2 == 16) color = Qt::white;
     switch (b.style) {
     case Brush::Null: return;
-    case Brush::Solid: painter_.fillPath(imagePath, color); return;
+    default: break;
+    }
+    const bool aa = !heavyShape(imagePath, imageSize_);
+    if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
+    switch (b.style) {
+    case Brush::Null: break;
+    case Brush::Solid: painter_.fillPath(imagePath, color); break;
     case Brush::Hatched:
         if (dc_.bkMode == 2) painter_.fillPath(imagePath, dc_.bkColor);
         painter_.fillPath(imagePath, hatchBrush(b.hatch, color));
-        return;
-    case Brush::Pattern: painter_.fillPath(imagePath, QBrush(b.pattern)); return;
+        break;
+    case Brush::Pattern: painter_.fillPath(imagePath, QBrush(b.pattern)); break;
     }
+    if (!aa) painter_.setRenderHint(QPainter::Antialiasing, true);
 }
 
 void Player::strokeImagePath(const QPainterPath& imagePath) {
@@ -370,6 +377,11 @@ void Player::strokeImagePath(const QPainterPath& imagePath) {
     // coordinates, as GDI draws it; centred on the pixel edge it would smear
     // into two half-covered rows.
     if (pen.widthF() <= 1.5) painter_.setTransform(QTransform::fromTranslate(0.5, 0.5));
+    // A wide pen is drawn by filling its outline, which crosses itself where
+    // the path does, twice over, plus at every join.
+    bool aa = !heavyShape(imagePath, imageSize_);
+    if (aa && !pen.isCosmetic() && pen.widthF() > 1.5) aa = !heavyShape(QPainterPathStroker(pen).createStroke(imagePath), imageSize_);
+    if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
     if (dc_.bkMode == 2 && pen.style() != Qt::SolidLine && pen.style() != Qt::NoPen) {
         // Opaque background: the gaps of a styled line take the background colour.
         QPen gap = pen;
@@ -380,6 +392,7 @@ void Player::strokeImagePath(const QPainterPath& imagePath) {
     }
     painter_.setPen(pen);
     painter_.drawPath(imagePath);
+    if (!aa) painter_.setRenderHint(QPainter::Antialiasing, true);
 }
 
 void Player::drawShape(const QPainterPath& logical, bool fill, bool stroke) {

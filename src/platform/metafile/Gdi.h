@@ -3,6 +3,8 @@
 #include <QBrush>
 #include <QColor>
 #include <QPainter>
+#include <QPainterPath>
+#include <QSize>
 #include <QtGlobal>
 
 namespace metafile {
@@ -25,6 +27,11 @@ QImage hatchImage(quint32 hatchStyle, const QColor& color);
 // destination alone, or invert it.
 enum class RopEffect { Source, Pattern, Black, White, Nothing, Invert, SourceAnd, SourceOr, Other };
 RopEffect ropEffect(quint32 rop3);
+// Qt's antialiasing rasterizer slows down badly on some outlines (many long
+// edges crossing the same scanlines, or an outline far longer than the
+// picture); those are drawn without antialiasing. `dev` is in image pixels.
+bool heavyShape(const QPainterPath& dev, QSize image);
+
 // R2_* binary raster operation (1..16) as a composition mode; `drawNothing`
 // is set for R2_NOP.
 QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing);

@@ -422,30 +422,6 @@ QPainterPath snapped(QPainterPath path, double offset) {
     return path;
 }
 
-// Qt's antialiasing rasterizer splits its work into ever thinner bands when
-// many edges cross the same scanlines, and a few hundred long, crossing edges
-// then take seconds. Shapes like that (broken or hostile files have them, real
-// drawings do not) are drawn without antialiasing, which stays linear.
-bool heavyShape(const QPainterPath& dev, QSize image) {
-    const int n = dev.elementCount();
-    if (n < 2 || image.isEmpty()) return false;
-    double covered = 0;  // rows crossed by all the edges together
-    double length = 0;   // the outline's length, in and out of the picture
-    QPointF prev = dev.elementAt(0);
-    for (int i = 1; i < n; ++i) {
-        const QPointF cur = dev.elementAt(i);
-        const double top = std::clamp(std::min(prev.y(), cur.y()), 0.0, double(image.height()));
-        const double bottom = std::clamp(std::max(prev.y(), cur.y()), 0.0, double(image.height()));
-        covered += bottom - top;
-        length += std::abs(cur.x() - prev.x()) + std::abs(cur.y() - prev.y());
-        prev = cur;
-    }
-    // Many edges on every scanline, or an outline far longer than the
-    // picture's own (most of it running outside the picture, where the
-    // rasterizer still walks it).
-    return (n >= 32 && covered / image.height() > 16) || length > 64.0 * (image.width() + image.height());
-}
-
 bool Player::spend(double pixels) {
     // Real pictures touch each pixel a handful of times (at most 17 times
     // over in the files we know); sixty-four times the picture, or 10^8

@@ -2,6 +2,9 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <cmath>
+
 namespace metafile {
 
 QColor colorRef(quint32 cr) {

@@ -495,7 +495,9 @@ QFont Player::qtFont(double* ascent, double* descent) {
     if (f.height == 0) h = 16;  // the device default: 12 points
     h = std::clamp(h, 0.5, 4096.0);
     font.setStyleStrategy(QFont::PreferAntialias);
-    font.setHintingPreference(QFont::PreferVerticalHinting);
+    // Fitted to the pixel grid both ways, as Windows draws metafile text: at
+    // equation sizes unhinted stems smear into grey.
+    font.setHintingPreference(QFont::PreferFullHinting);
     font.setWeight(QFont::Weight(std::clamp(int(f.weight == 0 ? 400 : f.weight), 1, 1000)));
     font.setItalic(f.italic);
     font.setUnderline(f.underline);

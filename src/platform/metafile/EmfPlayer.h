@@ -4,6 +4,7 @@
 // path bracket. Emf.cpp works out the picture's size and hands us the
 // mapping from the reference device's pixels onto the image.
 #include "platform/metafile/EmfRecord.h"
+#include "platform/metafile/Fonts.h"
 
 #include <QBrush>
 #include <QColor>
@@ -41,17 +42,7 @@ struct Brush {
     QImage pattern;
 };
 
-struct Font {
-    qint32 height = 0;
-    qint32 width = 0;
-    qint32 escapement = 0;
-    qint32 weight = 0;
-    bool italic = false;
-    bool underline = false;
-    bool strikeOut = false;
-    quint8 charset = 1;
-    QString face;  // as the file names it
-};
+using Font = LogFont;
 
 struct Object {
     enum Kind { PenObject, BrushObject, FontObject, PaletteObject, OtherObject };

@@ -5,6 +5,19 @@
 #include <QtGlobal>
 
 namespace metafile {
+// What the players keep of a LOGFONT.
+struct LogFont {
+    qint32 height = 0;  // negative: the em height; positive: the cell height
+    qint32 width = 0;
+    qint32 escapement = 0;  // tenths of a degree
+    qint32 weight = 0;      // 0: the default weight
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    quint8 charset = 1;  // DEFAULT_CHARSET
+    QString face;        // as the file names it
+};
+
 // The installed face that stands in for a Windows face name
 // ("Times New Roman" -> "Liberation Serif", "ＭＳ 明朝" -> an IPA face, ...).
 QString substituteFace(const QString& windowsFace);

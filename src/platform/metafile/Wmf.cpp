@@ -129,17 +129,8 @@ struct BrushObj {
     QImage pattern;
     bool monoPattern = false;  // a 1-bit bitmap that takes the text and background colours
 };
-struct FontObj {
-    qint16 height = 0;
-    qint16 width = 0;
-    qint16 escapement = 0;
-    qint16 weight = 400;
-    bool italic = false;
-    bool underline = false;
-    bool strikeOut = false;
-    quint8 charset = 0;
-    QString face;        // as the file names it
-    QString family;      // the installed face drawn with
+struct FontObj : LogFont {
+    QString family;  // the installed face drawn with
 };
 struct RegionObj {
     QRegion region;  // logical coordinates

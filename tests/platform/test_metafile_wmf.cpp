@@ -289,6 +289,9 @@ void WmfTest::faceAndTextMapping() {
     QCOMPARE(metafile::decodeText("\xB9\xA3\xE5\xF2", 2, "Symbol"), QStringLiteral("≠≤∑∫"));
     QCOMPARE(metafile::mapSymbolText(QString(QChar(0xF061)) + QChar(0xF0B4), "Symbol"), QStringLiteral("α×"));
     QCOMPARE(metafile::decodeText("l", 2, "MT Extra"), QStringLiteral("ℓ"));
+    // Wingdings bullets, check marks and arrows; a code it has no match for stays.
+    QCOMPARE(metafile::decodeText("ln\xFC\xF0\x81", 2, "Wingdings"), QStringLiteral("●■✓⇨①"));
+    QCOMPARE(metafile::mapSymbolText(QString(QChar(0xF06C)) + QChar(0xF0FE) + u'B', "WingDings"), QStringLiteral("●☑B"));
     // Windows code pages by charset.
     QCOMPARE(metafile::decodeText("\x80\x93x\x94", 0, "Arial"), QStringLiteral("€“x”"));
     QCOMPARE(metafile::decodeText("\x82\xA0\x8A\xBF", 128, "MS Gothic"), QStringLiteral("あ漢"));

@@ -284,6 +284,8 @@ void WmfTest::faceAndTextMapping() {
     QCOMPARE(metafile::substituteFace("Courier New"), QStringLiteral("Liberation Mono"));
     QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ Ｐゴシック")), QStringLiteral("IPAPGothic"));
     QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ ゴシック")), QStringLiteral("IPAGothic"));
+    QCOMPARE(metafile::substituteFace(QStringLiteral("ＭＳ 明朝")), QStringLiteral("IPAMincho"));
+    QCOMPARE(metafile::substituteFace(QStringLiteral("@ＭＳ Ｐ明朝")), QStringLiteral("IPAPMincho"));
     // Symbol's letters are Greek, its high half mathematics.
     QCOMPARE(metafile::decodeText("apS", 2, "Symbol"), QStringLiteral("απΣ"));
     QCOMPARE(metafile::decodeText("\xB9\xA3\xE5\xF2", 2, "Symbol"), QStringLiteral("≠≤∑∫"));

@@ -351,10 +351,7 @@ void Player::fillImagePath(const QPainterPath& imagePath, const Brush& b) {
     QColor color = b.color;
     if (dc_.rop2 == 1) color = Qt::black;
     else if (dc_.rop2 == 16) color = Qt::white;
-    switch (b.style) {
-    case Brush::Null: return;
-    default: break;
-    }
+    if (b.style == Brush::Null) return;
     const bool aa = !heavyShape(imagePath, imageSize_);
     if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
     switch (b.style) {
@@ -377,10 +374,7 @@ void Player::strokeImagePath(const QPainterPath& imagePath) {
     // coordinates, as GDI draws it; centred on the pixel edge it would smear
     // into two half-covered rows.
     if (pen.widthF() <= 1.5) painter_.setTransform(QTransform::fromTranslate(0.5, 0.5));
-    // A wide pen is drawn by filling its outline, which crosses itself where
-    // the path does, twice over, plus at every join.
-    bool aa = !heavyShape(imagePath, imageSize_);
-    if (aa && !pen.isCosmetic() && pen.widthF() > 1.5) aa = !heavyShape(QPainterPathStroker(pen).createStroke(imagePath), imageSize_);
+    const bool aa = !heavyStroke(imagePath, pen, imageSize_);
     if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
     if (dc_.bkMode == 2 && pen.style() != Qt::SolidLine && pen.style() != Qt::NoPen) {
         // Opaque background: the gaps of a styled line take the background colour.

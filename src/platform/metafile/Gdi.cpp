@@ -1,6 +1,7 @@
 #include "platform/metafile/Gdi.h"
 
 #include <QImage>
+#include <QPainterPathStroker>
 
 #include <algorithm>
 #include <cmath>
@@ -120,6 +121,12 @@ bool heavyShape(const QPainterPath& dev, QSize image) {
     // picture's own (most of it running outside the picture, where the
     // rasterizer still walks it).
     return (n >= 32 && covered / image.height() > 16) || length > 64.0 * (image.width() + image.height());
+}
+
+bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
+    if (heavyShape(dev, image)) return true;
+    if (pen.isCosmetic() || pen.widthF() <= 1.5) return false;
+    return heavyShape(QPainterPathStroker(pen).createStroke(dev), image);
 }
 
 QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing) {

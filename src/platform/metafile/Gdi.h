@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPen>
 #include <QSize>
 #include <QtGlobal>
 
@@ -31,6 +32,10 @@ RopEffect ropEffect(quint32 rop3);
 // edges crossing the same scanlines, or an outline far longer than the
 // picture); those are drawn without antialiasing. `dev` is in image pixels.
 bool heavyShape(const QPainterPath& dev, QSize image);
+// The same for a line drawn with `pen`: a wide pen is drawn by filling its
+// outline, which crosses itself where the path does, twice over, plus at
+// every join.
+bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image);
 
 // R2_* binary raster operation (1..16) as a composition mode; `drawNothing`
 // is set for R2_NOP.

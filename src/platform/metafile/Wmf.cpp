@@ -8,7 +8,6 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPainterPathStroker>
 #include <QRegion>
 #include <QtEndian>
 
@@ -164,7 +163,6 @@ struct DcState {
     std::optional<QRegion> clip;
 };
 
-
 class Player {
 public:
     Player(const uchar* data, qsizetype size) : d_(data), n_(size) {}
@@ -255,7 +253,6 @@ bool Player::parseHeader(QString* error) {
     const Params h(d_ + at, 18);
     const quint16 headerWords = h.u16(2);
     if (headerWords != 9) return fail("bad WMF header size");
-
     firstRecord_ = at + 18;
     return true;
 }
@@ -467,13 +464,7 @@ void Player::strokeOnly(const QPainterPath& path) {
     const double w = pen.widthF() + 2;
     if (!spend(std::min(length * w, onImage(dev.boundingRect().adjusted(-w, -w, w, w))) + dev.elementCount())) return;
     preparePainter();
-    // A wide pen is drawn by filling its outline, which crosses itself where
-    // the path does, twice over, plus at every join.
-    bool aa = !heavyShape(dev, size_);
-    if (aa && !pen.isCosmetic() && dev.elementCount() >= 16) {
-        QPainterPathStroker stroker(pen);
-        aa = !heavyShape(stroker.createStroke(dev), size_);
-    }
+    const bool aa = !heavyStroke(dev, pen, size_);
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, false);
     painter_->strokePath(dev, pen);
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, true);

@@ -49,19 +49,44 @@ private:
 
 namespace cp932 {
 
-QByteArray fromUnicode(const QString& text) {
+namespace {
+
+// Converts to CP932, '?' for each character that has no CP932 form; counts
+// those characters in `missing`.
+QByteArray encode(const QString& text, int& missing) {
+    missing = 0;
     Converter c("CP932", "UTF-16LE");
     QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    if (!c.ok()) return text.toLatin1();
-    return c.run(utf16, [](QByteArray& out, const char* in, size_t left) -> size_t {
+    if (!c.ok()) {
+        missing = text.size();
+        return text.toLatin1();
+    }
+    return c.run(utf16, [&missing](QByteArray& out, const char* in, size_t left) -> size_t {
         out.append('?');
-        // A surrogate pair is one character: skip both halves.
+        ++missing;
+        // A surrogate pair is one character: skip both halves. A lone high
+        // surrogate is one character too; the unit after it is not its pair.
         if (left >= 4) {
-            auto u = static_cast<unsigned char>(in[1]);
-            if (u >= 0xD8 && u <= 0xDB) return 4;
+            const auto high = static_cast<unsigned char>(in[1]);
+            const auto next = static_cast<unsigned char>(in[3]);
+            if (high >= 0xD8 && high <= 0xDB && next >= 0xDC && next <= 0xDF) return 4;
         }
         return left >= 2 ? 2 : left;
     });
+}
+
+}  // namespace
+
+QByteArray fromUnicode(const QString& text) {
+    int missing = 0;
+    return encode(text, missing);
+}
+
+std::optional<QByteArray> fromUnicodeExact(const QString& text) {
+    int missing = 0;
+    QByteArray bytes = encode(text, missing);
+    if (missing > 0) return std::nullopt;
+    return bytes;
 }
 
 QString toUnicode(const QByteArray& bytes) {

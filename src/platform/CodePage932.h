@@ -5,9 +5,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace cp932 {
-// Characters CP932 cannot hold become '?', as the Windows conversion does.
+// Characters CP932 cannot hold become '?', as the Windows conversion does
+// (one '?' for each character: a surrogate pair or a lone surrogate alike).
 QByteArray fromUnicode(const QString& text);
+// The CP932 bytes of `text`, or nothing when some character has no CP932
+// form. Characters that convert but read back as others (U+301C 〜 comes
+// back as U+FF5E ～) do have a form: their bytes are returned.
+std::optional<QByteArray> fromUnicodeExact(const QString& text);
 // Invalid byte sequences become U+FFFD.
 QString toUnicode(const QByteArray& bytes);
 }

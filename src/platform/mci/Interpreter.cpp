@@ -4,6 +4,7 @@
 #include "platform/mci/MciErrors.h"
 #include "platform/mci/Sound.h"
 #include "platform/mci/SoundLoader.h"
+#include "platform/mci/MidiVoice.h"
 #include "platform/mci/Voice.h"
 
 #include <QElapsedTimer>

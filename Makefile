@@ -1,16 +1,21 @@
-# make run   - install what is missing, build, start Zumble1
-# make test  - install what is missing, build twice (plain and ASan+UBSan), run every test
-# make bench - benchmarks (not part of make test)
-# make fuzz  - libFuzzer targets, seeded from the shared corpus when it is there
+# make run     - install what is missing to build and run, build, start Zumble1
+# make test    - install what is missing (test tools too), build twice (plain and
+#                ASan+UBSan), run every test
+# make bench   - benchmarks (not part of make test)
+# make fuzz    - libFuzzer targets, seeded from the shared corpus when it is there
+# make package - the Debian package build/zumble_<version>_amd64.deb, checked by lintian
 JOBS ?= 2
 BUILD ?= build
 ASAN ?= build-asan
 FUZZ ?= build-fuzz
 
-.PHONY: deps build build-asan run test bench fuzz clean
+.PHONY: deps deps-test build build-asan run test bench fuzz package clean
 
 deps:
 	scripts/install-deps
+
+deps-test:
+	scripts/install-deps --test
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -23,18 +28,22 @@ build-asan: deps
 run: build
 	$(BUILD)/Zumble1
 
-test: build build-asan
+test: deps-test build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j$(JOBS) -LE no-asan
 
-bench: build
+bench: deps-test build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	cd $(BUILD) && ctest -C bench -L bench --output-on-failure -V
 
-fuzz: deps
+fuzz: deps-test
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUMBLE_FUZZ=ON
 	cmake --build $(FUZZ) -j$(JOBS) --target fuzzers
 	scripts/run-fuzzers $(FUZZ)
+
+package: deps-test build
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/zumble_*_amd64.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's own icon, hand cursor, sample button pictures and sample
-sound. Run it from this folder to regenerate them; the outputs are committed."""
+sound. Run it from this folder to regenerate them; the outputs are committed.
+
+`make_assets.py --icon SIZE OUT.png` draws the icon at a larger size for the
+desktop's icon theme; the build runs it, so those are not committed."""
 import math
 import struct
+import sys
 import wave
 import zlib
 
@@ -73,6 +77,36 @@ def icon():
     write_png("icon.png", 32, 32, px)
 
 
+def large_icon(size, path):
+    """The icon's shapes drawn smoothly at any size: each pixel averages 4 x 4
+    samples of the same picture in its 32-pixel coordinates."""
+    scale = size / 32
+    def shape(u, v):
+        # u, v: continuous coordinates of the 32-pixel grid (pixel centres at .0).
+        if 21.5 <= v <= 28.5 and 2.5 <= u <= 28.5:
+            border = v < 22.5 or v > 27.5 or u < 3.5 or u > 27.5
+            return DARK_GREY if border else GREY
+        d = math.hypot(u - 15.5, (v - 13.5) * 1.3)
+        if d <= 11.5:
+            if d > 10:
+                return DARK_RED
+            return WHITE if math.hypot(u - 11, v - 9) <= 2.2 else RED
+        return CLEAR
+    steps = 4
+    def px(x, y):
+        total = [0, 0, 0, 0]
+        for j in range(steps):
+            for i in range(steps):
+                u = (x + (i + 0.5) / steps) / scale - 0.5
+                v = (y + (j + 0.5) / steps) / scale - 0.5
+                r, g, b, a = shape(u, v)
+                total[0] += r * a; total[1] += g * a; total[2] += b * a; total[3] += a
+        if total[3] == 0:
+            return CLEAR
+        return tuple(round(c / total[3]) for c in total[:3]) + (round(total[3] / steps ** 2),)
+    write_png(path, size, size, px)
+
+
 def button(path, lit):
     w, h = 165, 278
     def px(x, y):
@@ -112,6 +146,9 @@ def chime(path):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--icon":
+        large_icon(int(sys.argv[2]), sys.argv[3])
+        sys.exit(0)
     hand_cursor()
     icon()
     button("samples/button_up.png", False)

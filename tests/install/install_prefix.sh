@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# `cmake --install` into a temporary prefix: the expected files, validated by
+# the desktop's own tools, and the installed program started from another
+# folder under a real X server.
+BUILD="$1"
+. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../e2e/lib.sh"
+
+WORK=$(mktemp -d)
+cleanup() { stop_display; rm -rf "$WORK"; }
+trap cleanup EXIT
+PREFIX="$WORK/prefix"
+cmake --install "$BUILD" --prefix "$PREFIX" >"$WORK/install.log" 2>&1 || { cat "$WORK/install.log"; fail "cmake --install"; }
+
+check_file_list "$PREFIX"
+mkdir -p "$WORK/scratch"
+check_desktop_metadata "$PREFIX" "$WORK/scratch"
+check_icons_manual_rpath "$PREFIX"
+
+# Started from an unrelated folder, with nothing of the build tree in reach:
+# the homepage library is not installed, and the window must still appear
+# with its icon, which comes from inside the executable.
+start_display
+mkdir -p "$WORK/elsewhere" "$WORK/runtime"
+chmod 700 "$WORK/runtime"
+cd "$WORK/elsewhere"
+env -u LD_LIBRARY_PATH XDG_RUNTIME_DIR="$WORK/runtime" SDL_AUDIODRIVER=dummy "$PREFIX/bin/Zumble1" >"$OUT_DIR/installed.log" 2>&1 &
+APP_PID=$!
+WIN=$(wait_window Zumble1) || { cat "$OUT_DIR/installed.log"; fail "the installed program showed no window"; }
+eval "$(xdotool getwindowgeometry --shell "$WIN")"
+[ "$WIDTH" = 165 ] && [ "$HEIGHT" = 278 ] || fail "installed window is ${WIDTH}x${HEIGHT}"
+xprop -id "$WIN" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has no 32 px icon"
+alive || fail "the installed program ended"
+[ ! -s "$OUT_DIR/installed.log" ] || { cat "$OUT_DIR/installed.log"; fail "the installed program complained"; }
+pass "the installed Zumble1 starts from $PWD with its window and icon"

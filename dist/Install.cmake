@@ -19,14 +19,19 @@ set(ZUMBLE_INSTALL_PRIVATELIBDIR "${CMAKE_INSTALL_LIBDIR}/zumble")
 
 # The library is opened at run time with dlopen, called from inside Qt. The
 # loader looks at the executable's DT_RPATH for such calls but never at its
-# DT_RUNPATH (the linker's default), so the old tag is asked for. In the build
-# tree the library sits beside the executable.
+# DT_RUNPATH (the linker's default), so the old tag is asked for. Installed,
+# the library is in its own folder; in the build tree it sits beside the
+# executable. The build tree uses the installed path as it is: a build path
+# that installing rewrites ends in an empty entry, which the loader reads as
+# the current folder.
 file(RELATIVE_PATH _zumble_bin_to_lib "${CMAKE_INSTALL_FULL_BINDIR}"
      "${CMAKE_INSTALL_PREFIX}/${ZUMBLE_INSTALL_PRIVATELIBDIR}")
 set_target_properties(Zumble1 PROPERTIES
-  BUILD_RPATH "$ORIGIN"
-  INSTALL_RPATH "$ORIGIN/${_zumble_bin_to_lib}")
+  BUILD_WITH_INSTALL_RPATH TRUE
+  INSTALL_RPATH "$ORIGIN/${_zumble_bin_to_lib};$ORIGIN")
 target_link_options(Zumble1 PRIVATE "LINKER:--disable-new-dtags")
+# Bind every symbol at start so the relocations can be made read-only.
+target_link_options(Zumble1 PRIVATE "LINKER:-z,relro,-z,now")
 
 install(TARGETS Zumble1 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

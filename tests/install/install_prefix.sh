@@ -33,3 +33,20 @@ xprop -id "$WIN" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window has
 alive || fail "the installed program ended"
 [ ! -s "$OUT_DIR/installed.log" ] || { cat "$OUT_DIR/installed.log"; fail "the installed program complained"; }
 pass "the installed Zumble1 starts from $PWD with its window and icon"
+
+# A second copy, as for a second team: its own window beside the first.
+env -u LD_LIBRARY_PATH XDG_RUNTIME_DIR="$WORK/runtime" SDL_AUDIODRIVER=dummy "$PREFIX/bin/Zumble1" \
+    >"$OUT_DIR/installed2.log" 2>&1 &
+SECOND_PID=$!
+windows=""
+for _ in $(seq 100); do
+    windows=$(xdotool search --onlyvisible --class Zumble1 2>/dev/null | sort -u | wc -l)
+    [ "$windows" -ge 2 ] && break
+    sleep 0.05
+done
+[ "$windows" = 2 ] || fail "two copies show $windows windows"
+kill "$SECOND_PID"; wait "$SECOND_PID" 2>/dev/null || true
+sleep 0.2
+alive || fail "ending the second copy ended the first"
+xdotool search --onlyvisible --class Zumble1 >/dev/null || fail "the first copy's window went away"
+pass "a second copy runs beside the first with a window of its own"

@@ -46,6 +46,11 @@ void RecognitionArea::setBackColor(uint32_t color) {
     applyLook();
 }
 
+void RecognitionArea::setCaption(const QString& caption) {
+    caption_ = caption;
+    setText(QString(caption).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+}
+
 void RecognitionArea::applyLook() {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, colorFromRef(backColor_));

@@ -29,8 +29,9 @@ public:
     void setBorderStyle(int style);
     uint32_t BackColor() const { return backColor_; }
     void setBackColor(uint32_t color);
-    QString Caption() const { return text(); }
-    void setCaption(const QString& caption) { setText(caption); }
+    // The caption as assigned; its CR LF line breaks are drawn as line breaks.
+    QString Caption() const { return caption_; }
+    void setCaption(const QString& caption);
 
 signals:
     // Button codes: 1 left, 2 right, 4 middle.
@@ -50,6 +51,7 @@ private:
     int borderStyle_ = 0;
     uint32_t backColor_;
     bool leftDown_ = false;
+    QString caption_;
 };
 
 // Qt's mouse button as the 1/2/4 code the handlers take (0 for others).

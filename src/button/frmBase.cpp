@@ -6,8 +6,10 @@
 #include "platform/Errors.h"
 #include "platform/Picture.h"
 #include "platform/Twips.h"
+#include "settings/SettingsMode.h"
 #include "settings/frmSetDlg.h"
 #include "sound/mdlSndAPI.h"
+#include "version/frmShowVersion.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -222,8 +224,8 @@ void frmBase::MnuSetTopMost_Click() {
 
 void frmBase::MnuFileOpen_Click() {}
 void frmBase::MnuFileSaveAs_Click() {}
-void frmBase::MnuSetSet_Click() {}
-void frmBase::MnuHelpVersion_Click() {}
+void frmBase::MnuSetSet_Click() { SettingsMode::run(*this, Forms::SetDlg()); }
+void frmBase::MnuHelpVersion_Click() { showVersionDialog(); }
 
 // ---- Exit -------------------------------------------------------------------
 

@@ -124,6 +124,11 @@ void frmSetDlg::build() {
         s->setValue(s->minimum());
         s->setSingleStep(1);
         s->setPageStep(10);
+        // Qt's scroll bars take no focus and, being made for scrolling a
+        // view, run their keys backwards; these are value controls, so they
+        // join the tab order and Right/Up (and Page Up) raise the value.
+        s->setFocusPolicy(Qt::StrongFocus);
+        s->setInvertedControls(false);
         // A dragged thumb changes the value only when it is released.
         s->setTracking(false);
         connect(s, &QScrollBar::valueChanged, this, [this, i] { HScroll1_Change(i); });

@@ -233,10 +233,13 @@ void frmSetDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool frmSetDlg::eventFilter(QObject* watched, QEvent* event) {
+    // A click: the left button released over the label it was pressed on
+    // (the press's label receives the release wherever it happens).
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
         for (size_t i = 0; i < Label4.size(); ++i) {
-            if (watched == Label4[i]) {
+            if (watched == Label4[i] && Label4[i]->rect().contains(at)) {
                 Label4_Click(static_cast<int>(i));
                 return true;
             }

@@ -29,7 +29,7 @@ public:
     void setBorderStyle(int style);
     uint32_t BackColor() const { return backColor_; }
     void setBackColor(uint32_t color);
-    // The caption as assigned; its CR LF line breaks are drawn as line breaks.
+    // The caption, drawn word-wrapped; CR LF breaks a line.
     QString Caption() const { return caption_; }
     void setCaption(const QString& caption);
 
@@ -40,6 +40,7 @@ signals:
     void clicked();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -21,10 +21,6 @@
 
 namespace {
 
-QRect twipRect(int left, int top, int width, int height) {
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
-}
-
 template <typename W>
 W* place(W* widget, int left, int top, int width, int height) {
     widget->setGeometry(twipRect(left, top, width, height));

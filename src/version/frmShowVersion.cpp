@@ -15,10 +15,6 @@
 
 namespace {
 
-QRect twipRect(int left, int top, int width, int height) {
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
-}
-
 QLabel* label(QWidget* parent, const QString& text, QRect geometry, QColor fore, QColor back) {
     auto* l = new QLabel(text, parent);
     l->setGeometry(geometry);

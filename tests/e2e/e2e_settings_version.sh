@@ -89,6 +89,9 @@ done
 [ -n "$DLG" ] || fail "right-click, S, S showed no window titled 各種設定"
 client_geometry "$DLG"
 [ "$WIDTH" = 496 ] && [ "$HEIGHT" = 249 ] || fail "the settings dialog's client area is ${WIDTH}x${HEIGHT}"
+# On the way the window was 0 px high for a moment; it is back in its place.
+client_geometry "$WIN"
+[ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
 sleep 0.4
 [ "$(pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
@@ -118,27 +121,36 @@ width=$(xdotool getwindowgeometry --shell "$WIN" | sed -n 's/^WIDTH=//p')
 [ "$(pixel $AREA_X $AREA_Y)" != FFFF00 ] || fail "the area is still yellow after OK"
 pass "Enter closes the dialog; the window keeps 667 px; the area is invisible again"
 
-# The version dialog: right-click, H, V.
-VER=""
-for _ in 1 2 3; do
-    menu h v
-    VER=$(wait_titled "ズンブルアプリのバージョン情報") && break
-done
-[ -n "$VER" ] || fail "right-click, H, V showed no version dialog"
-xdotool windowmove "$VER" 300 330
-sleep 0.4
-client_geometry "$VER"
+# Right-click, H, V: the version dialog, moved clear of the button window;
+# sets VER and its client geometry.
+VERSION_TITLE="ズンブルアプリのバージョン情報"
+open_version() {
+    VER=""
+    for _ in 1 2 3; do
+        menu h v
+        VER=$(wait_titled "$VERSION_TITLE") && break
+    done
+    [ -n "$VER" ] || fail "right-click, H, V showed no version dialog"
+    xdotool windowmove "$VER" 300 330
+    sleep 0.4
+    client_geometry "$VER"
+}
+click_link() { xdotool mousemove $((X + 104 + 40)) $((Y + 121 + 7)) click 1; }
+wait_opened() {
+    for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
+    [ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "$1: xdg-open got '$(cat "$OPENED" 2>/dev/null)', not '$HOMEPAGE'"
+}
+
+open_version
 [ "$WIDTH" = 332 ] && [ "$HEIGHT" = 183 ] || fail "the version dialog's client area is ${WIDTH}x${HEIGHT}"
 import -window root -crop $((WIDTH + 40))x$((HEIGHT + 60))+$((X - 20))+$((Y - 40)) +repage "$OUT_DIR/version.png"
-LINK_X=$((X + 104 + 40)) LINK_Y=$((Y + 121 + 7))
-xdotool mousemove $LINK_X $LINK_Y click 1
-for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
-[ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "xdg-open got '$(cat "$OPENED" 2>/dev/null)', not '$HOMEPAGE'"
-wait_titled_once "ズンブルアプリのバージョン情報" || fail "the version dialog closed after the link"
+click_link
+wait_opened "the link"
+wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed after the link"
 pass "the link hands $HOMEPAGE to xdg-open; the dialog stays"
 xdotool windowactivate --sync "$VER" 2>/dev/null || true
 xdotool key Return
-titled_gone "ズンブルアプリのバージョン情報" || fail "Enter did not close the version dialog"
+titled_gone "$VERSION_TITLE" || fail "Enter did not close the version dialog"
 alive || fail "the program ended"
 pass "Enter closes the version dialog"
 stop_program
@@ -150,35 +162,24 @@ COPY="$OUT_DIR/copy"
 mkdir -p "$COPY"
 cp "$ZUMBLE" "$COPY/Zumble1"
 SDL_AUDIODRIVER=dummy start_program "$COPY/Zumble1"
-menu h v
-VER=$(wait_titled "ズンブルアプリのバージョン情報") || { menu h v; VER=$(wait_titled "ズンブルアプリのバージョン情報"); } ||
-    fail "no version dialog in the copy"
-xdotool windowmove "$VER" 300 330
-sleep 0.4
-client_geometry "$VER"
-xdotool mousemove $((X + 144)) $((Y + 128)) click 1
+open_version
+click_link
 BOX=$(wait_titled "Kovhpurl.dllのエラー") || fail "no error box without the library"
 sleep 0.3
 import -window root "$OUT_DIR/error-box.png"
 xdotool windowactivate --sync "$BOX" 2>/dev/null || true
 xdotool key Return
 titled_gone "Kovhpurl.dllのエラー" || fail "the error box did not close"
-wait_titled_once "ズンブルアプリのバージョン情報" || fail "the version dialog closed with the error box"
+wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed with the error box"
 alive || fail "the program ended after the error box"
 pass "without the library: the error box, and the program lives on"
 stop_program
 
 rm -f "$OPENED"
 SDL_AUDIODRIVER=dummy LD_LIBRARY_PATH="$BUILD_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" start_program "$COPY/Zumble1"
-menu h v
-VER=$(wait_titled "ズンブルアプリのバージョン情報") || { menu h v; VER=$(wait_titled "ズンブルアプリのバージョン情報"); } ||
-    fail "no version dialog in the copy"
-xdotool windowmove "$VER" 300 330
-sleep 0.4
-client_geometry "$VER"
-xdotool mousemove $((X + 144)) $((Y + 128)) click 1
-for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
-[ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "the copy on the library path opened '$(cat "$OPENED" 2>/dev/null)'"
+open_version
+click_link
+wait_opened "the copy on the library path"
 pass "the copy finds the library on the system's library path"
 stop_program
 echo "screenshots in $OUT_DIR"

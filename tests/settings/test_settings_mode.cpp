@@ -107,8 +107,15 @@ private slots:
         s->setCheck1Value(1);
         passedThrough.clear();
         desk->clear();
+        QColor followed;
+        desk->modalScripts.push_back([&](QWidget*) {
+            QVERIFY(passedThrough.isEmpty());
+            s->HScroll1[2]->triggerAction(QAbstractSlider::SliderToMinimum);  // the highlight follows
+            QCOMPARE(w->Label1->x(), 0);
+            followed = areaPixel();
+        });
         w->MnuSetSet_Click();
-        QVERIFY(passedThrough.isEmpty());
+        QCOMPARE(followed, Yellow);
         QCOMPARE(desk->calls, QStringList({"ShowModal frmSetDlg"}));
     }
 

@@ -144,6 +144,10 @@ private slots:
         QCOMPARE(clickLink({KOVHPURL_VARIANTS "/without_entry/libKovhpurl.so"}),
                  QStringList({"ShowModal frmShowVersion",
                               errorBox("ライブラリ libKovhpurl.so にエントリ ポイント GetHP_URL が見つかりません。")}));
+        // An address code page 932 cannot hold: the library gives none.
+        QCOMPARE(clickLink({KOVHPURL_VARIANTS "/unconvertible/libKovhpurl.so"}),
+                 QStringList({"ShowModal frmShowVersion",
+                              errorBox("ライブラリ libKovhpurl.so がアドレスを返しませんでした。")}));
         // Put in place later, the library is found by the next click.
         QVERIFY(QFile::copy(KOVHPURL_LIBRARY, beside));
         QCOMPARE(clickLink({beside}),

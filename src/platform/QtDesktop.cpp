@@ -122,16 +122,19 @@ intptr_t QtDesktop::sendMessage(QWidget* window, uint32_t message, uintptr_t wPa
 namespace {
 // Qt's menus take an item on the release of any mouse button; the popup takes
 // it with the left button only. Other buttons' presses and releases over the
-// menu and its submenus are swallowed.
+// menu and its submenus are swallowed; outside them they still close it.
 class LeftButtonOnly : public QObject {
 public:
     using QObject::QObject;
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            return static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton;
+        case QEvent::MouseButtonDblClick: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            return mouse->button() != Qt::LeftButton &&
+                   static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
+        }
         default: return false;
         }
     }

@@ -54,6 +54,17 @@ menu() {
 }
 # X, Y, WIDTH, HEIGHT of a window's client area on the screen (xdotool's own
 # position is off by the frame for a decorated window).
+# Chooses a menu item by its two access keys and waits for the window titled
+# $3 (the popup of a fresh window may drop a key: tried three times); prints
+# its id.
+from_menu() {
+    local id
+    for _ in 1 2 3; do
+        menu "$1" "$2"
+        id=$(wait_titled "$3") && { echo "$id"; return 0; }
+    done
+    fail "right-click, $1, $2 showed no window titled $3" >&2  # the caller's set -e stops the test
+}
 client_geometry() {
     local info; info=$(xwininfo -id "$1")
     X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
@@ -81,12 +92,7 @@ before=$(pixel $AREA_X $AREA_Y)
 [ "$before" != FFFF00 ] || fail "the area is yellow before settings mode"
 
 # Settings mode: right-click, S, S.
-DLG=""
-for _ in 1 2 3; do
-    menu s s
-    DLG=$(wait_titled "各種設定") && break
-done
-[ -n "$DLG" ] || fail "right-click, S, S showed no window titled 各種設定"
+DLG=$(from_menu s s "各種設定")
 client_geometry "$DLG"
 [ "$WIDTH" = 496 ] && [ "$HEIGHT" = 249 ] || fail "the settings dialog's client area is ${WIDTH}x${HEIGHT}"
 # On the way the window was 0 px high for a moment; it is back in its place.
@@ -125,12 +131,7 @@ pass "Enter closes the dialog; the window keeps 667 px; the area is invisible ag
 # sets VER and its client geometry.
 VERSION_TITLE="ズンブルアプリのバージョン情報"
 open_version() {
-    VER=""
-    for _ in 1 2 3; do
-        menu h v
-        VER=$(wait_titled "$VERSION_TITLE") && break
-    done
-    [ -n "$VER" ] || fail "right-click, H, V showed no version dialog"
+    VER=$(from_menu h v "$VERSION_TITLE")
     xdotool windowmove "$VER" 300 330
     sleep 0.4
     client_geometry "$VER"

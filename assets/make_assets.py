@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the program's own icon, hand cursor, sample button pictures and sample
-sound. Run it from this folder to regenerate them; the outputs are committed.
+"""Draws the program's own icon, hand cursor, version-dialog picture, sample
+button pictures and sample sound. Run it from this folder to regenerate them;
+the outputs are committed.
 
 `make_assets.py --icon SIZE OUT.png` draws the icon at a larger size for the
 desktop's icon theme; the build runs it, so those are not committed."""
@@ -27,6 +28,61 @@ def write_png(path, width, height, pixels):
     png += chunk(b"IEND", b"")
     with open(path, "wb") as f:
         f.write(png)
+
+
+def write_gif(path, width, height, palette, pixels):
+    """A GIF89a of one frame. palette: up to 16 (r, g, b); pixels: function
+    (x, y) -> palette index."""
+    palette = list(palette) + [(0, 0, 0)] * (16 - len(palette))
+    data = [pixels(x, y) for y in range(height) for x in range(width)]
+    min_size = 4
+    clear, end = 1 << min_size, (1 << min_size) + 1
+    # LZW with variable-width codes, packed least significant bit first.
+    out, state = bytearray(), [0, 0]  # pending bits, their count
+    def emit(code, code_width):
+        state[0] |= code << state[1]
+        state[1] += code_width
+        while state[1] >= 8:
+            out.append(state[0] & 0xFF)
+            state[0] >>= 8
+            state[1] -= 8
+    def fresh_table():
+        return {(i,): i for i in range(1 << min_size)}
+    table, code_width, next_code = fresh_table(), min_size + 1, end + 1
+    emit(clear, code_width)
+    run = ()
+    for index in data:
+        if run + (index,) in table:
+            run += (index,)
+            continue
+        emit(table[run], code_width)
+        if next_code < 4096:
+            table[run + (index,)] = next_code
+            next_code += 1
+            if next_code > (1 << code_width) and code_width < 12:
+                code_width += 1
+        else:
+            emit(clear, code_width)
+            table, code_width, next_code = fresh_table(), min_size + 1, end + 1
+        run = (index,)
+    emit(table[run], code_width)
+    emit(end, code_width)
+    if state[1]:
+        out.append(state[0] & 0xFF)
+
+    gif = bytearray(b"GIF89a")
+    gif += struct.pack("<HHBBB", width, height, 0x80 | 0x30 | 3, 0, 0)  # global table of 16
+    for r, g, b in palette:
+        gif += bytes((r, g, b))
+    gif += b"," + struct.pack("<HHHHB", 0, 0, width, height, 0)
+    gif.append(min_size)
+    for i in range(0, len(out), 255):
+        block = out[i:i + 255]
+        gif.append(len(block))
+        gif += block
+    gif += b"\x00;"
+    with open(path, "wb") as f:
+        f.write(gif)
 
 
 # The 16 colours of the classic palette, so the small images stay 16-colour.
@@ -107,6 +163,38 @@ def large_icon(size, path):
     write_png(path, size, size, px)
 
 
+def version_picture():
+    # The version dialog's picture: a lit answer button on its pedestal,
+    # 43 x 80, on the dialog's pale yellow.
+    palette = [(255, 255, 128), (0, 0, 0), (128, 128, 128), (192, 192, 192), (255, 255, 255),
+               (255, 0, 0), (128, 0, 0), (255, 128, 0), (0, 0, 192)]
+    PALE, BLACK_, DARK, LIGHT, WHITE_, RED_, DARK_RED_, ORANGE, BLUE = range(9)
+    def px(x, y):
+        cx, cy = 21, 34
+        # Rays above the dome.
+        for dx in (-14, -7, 0, 7, 14):
+            top = 3 + abs(dx) // 2
+            if y in range(top, top + 7) and abs(x - (cx + dx * (1 + (top + 7 - y) / 10.0))) < 1.2:
+                return ORANGE
+        # Dome.
+        d = math.hypot(x - cx, (y - cy) * 1.2)
+        if y <= cy and d <= 17:
+            if d > 15.5:
+                return DARK_RED_
+            return WHITE_ if math.hypot(x - 15, y - 25) <= 3 else RED_
+        # Pedestal, with a blue band, then a wide foot.
+        if cy < y <= 66 and 6 <= x <= 36:
+            if x in (6, 36) or y == 66:
+                return BLACK_
+            if 44 <= y <= 49:
+                return BLUE
+            return LIGHT if x < 14 else DARK
+        if 66 < y <= 76 and 1 <= x <= 41:
+            return BLACK_ if x in (1, 41) or y in (67, 76) else DARK
+        return PALE
+    write_gif("version.gif", 43, 80, palette, px)
+
+
 def button(path, lit):
     w, h = 165, 278
     def px(x, y):
@@ -151,6 +239,7 @@ if __name__ == "__main__":
         sys.exit(0)
     hand_cursor()
     icon()
+    version_picture()
     button("samples/button_up.png", False)
     button("samples/button_down.png", True)
     chime("samples/chime.wav")

@@ -8,8 +8,8 @@ set(_src "${CMAKE_CURRENT_LIST_DIR}")
 set(_dist "${CMAKE_BINARY_DIR}/dist")
 
 set(ZUMBLE_APP_ID "org.zumble.zumble1")
-set(ZUMBLE_HOMEPAGE "https://zumble.example.org" CACHE STRING
-    "Project web site; the AppStream screenshot is looked up under it")
+# The project's web site is the address the homepage library hands out.
+string(REGEX REPLACE "/$" "" ZUMBLE_HOMEPAGE "${KOVHPURL_HOMEPAGE_URL}")
 # Debian names the documentation folder after the package.
 set(ZUMBLE_INSTALL_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/zumble")
 set(ZUMBLE_INSTALL_SAMPLEDIR "${CMAKE_INSTALL_DATADIR}/zumble/samples")
@@ -34,6 +34,7 @@ target_link_options(Zumble1 PRIVATE "LINKER:--disable-new-dtags")
 target_link_options(Zumble1 PRIVATE "LINKER:-z,relro,-z,now")
 
 install(TARGETS Zumble1 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Kovhpurl LIBRARY DESTINATION ${ZUMBLE_INSTALL_PRIVATELIBDIR})
 
 # Icons for the desktop's icon theme, drawn from the program's own icon.
 set(_zumble_icons "")
@@ -100,6 +101,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # played with, and the faces the program and its metafile player draw with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "timgm6mb-soundfont, fonts-ipafont-gothic, fonts-ipafont-mincho, fonts-liberation2, fonts-urw-base35, fonts-opensymbol, fonts-dejavu-core")
-# Japanese buttons and labels in Qt's own dialogs.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# Japanese buttons and labels in Qt's own dialogs; xdg-open for the homepage link.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 include(CPack)

@@ -2,7 +2,10 @@
 
 #include "platform/Twips.h"
 
+#include <QFontInfo>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QTextLayout>
 
 int buttonCode(Qt::MouseButton button) {
     switch (button) {
@@ -44,6 +47,39 @@ void RecognitionArea::setBorderStyle(int style) {
 void RecognitionArea::setBackColor(uint32_t color) {
     backColor_ = color;
     applyLook();
+}
+
+void RecognitionArea::setCaption(const QString& caption) {
+    caption_ = caption;
+    update();
+}
+
+void RecognitionArea::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);  // the border; the background is filled when opaque
+    if (caption_.isEmpty()) return;
+    // Word-wrapped lines set one em apart, as the Windows face the caption is
+    // designed for sets them; the Gothic face standing in for it adds a gap
+    // that would push the last line of the settings-mode text out of the area.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect box = contentsRect();
+    const int pitch = QFontInfo(font()).pixelSize();
+    int y = 0;
+    for (const QString& paragraph : caption_.split(QStringLiteral("\r\n"))) {
+        if (paragraph.isEmpty()) {
+            y += pitch;
+            continue;
+        }
+        QTextLayout layout(paragraph, font());
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(box.width());
+            line.setPosition(QPointF(0, y));
+            y += pitch;
+        }
+        layout.endLayout();
+        layout.draw(&painter, box.topLeft());
+    }
 }
 
 void RecognitionArea::applyLook() {

@@ -29,8 +29,9 @@ public:
     void setBorderStyle(int style);
     uint32_t BackColor() const { return backColor_; }
     void setBackColor(uint32_t color);
-    QString Caption() const { return text(); }
-    void setCaption(const QString& caption) { setText(caption); }
+    // The caption, drawn word-wrapped; CR LF breaks a line.
+    QString Caption() const { return caption_; }
+    void setCaption(const QString& caption);
 
 signals:
     // Button codes: 1 left, 2 right, 4 middle.
@@ -39,6 +40,7 @@ signals:
     void clicked();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -50,6 +52,7 @@ private:
     int borderStyle_ = 0;
     uint32_t backColor_;
     bool leftDown_ = false;
+    QString caption_;
 };
 
 // Qt's mouse button as the 1/2/4 code the handlers take (0 for others).

@@ -6,8 +6,10 @@
 #include "platform/Errors.h"
 #include "platform/Picture.h"
 #include "platform/Twips.h"
+#include "settings/SettingsMode.h"
 #include "settings/frmSetDlg.h"
 #include "sound/mdlSndAPI.h"
+#include "version/frmShowVersion.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -19,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QWindow>
 
 namespace {
 constexpr double DesignWidth = 2475;
@@ -91,8 +94,17 @@ void frmBase::buildMenus() {
 
 double frmBase::Width() const { return pixelsToTwips(width()); }
 double frmBase::Height() const { return pixelsToTwips(height()); }
-void frmBase::setWidth(double twips) { resize(twipsToPixels(twips), height()); }
-void frmBase::setHeight(double twips) { resize(width(), twipsToPixels(twips)); }
+void frmBase::setWidth(double twips) { resizeKeepingPlace(QSize(twipsToPixels(twips), height())); }
+void frmBase::setHeight(double twips) { resizeKeepingPlace(QSize(width(), twipsToPixels(twips))); }
+
+void frmBase::resizeKeepingPlace(QSize size) {
+    // Qt takes a window of no width or height off the screen and maps it
+    // again once it has a size, and the window manager would place it like a
+    // new window. A position the program has set itself is kept instead.
+    if (size.isEmpty() && isVisible() && windowHandle())
+        windowHandle()->setFramePosition(windowHandle()->framePosition());
+    resize(size);
+}
 uint32_t frmBase::BackColor() const { return refFromColor(backColor_); }
 
 void frmBase::setBackColor(uint32_t color) {
@@ -222,8 +234,8 @@ void frmBase::MnuSetTopMost_Click() {
 
 void frmBase::MnuFileOpen_Click() {}
 void frmBase::MnuFileSaveAs_Click() {}
-void frmBase::MnuSetSet_Click() {}
-void frmBase::MnuHelpVersion_Click() {}
+void frmBase::MnuSetSet_Click() { SettingsMode::run(*this, Forms::SetDlg()); }
+void frmBase::MnuHelpVersion_Click() { showVersionDialog(); }
 
 // ---- Exit -------------------------------------------------------------------
 

@@ -72,6 +72,7 @@ protected:
 
 private:
     void buildMenus();
+    void resizeKeepingPlace(QSize size);
     void showImageError(const QString& path);
 
     bool IsPressed = false;

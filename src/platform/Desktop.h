@@ -1,9 +1,10 @@
 #pragma once
 // The one seam between the program's logic and what needs a person or the
 // window manager: message boxes, the common dialog's answers, modal showing,
-// z-order, the drag, the popup, the media-command service and ending the
-// process. The program installs QtDesktop; tests install a scripted desktop
-// that returns queued answers and records every call in order.
+// z-order, the drag, the popup, the media-command service, ending the
+// process and opening an address in the browser. The program installs
+// QtDesktop; tests install a scripted desktop that returns queued answers and
+// records every call in order.
 #include <QByteArray>
 #include <QString>
 
@@ -54,6 +55,11 @@ public:
 
     // Ends the process at once: no window event runs after it.
     [[noreturn]] virtual void endProcess() = 0;
+
+    // Hands an address to the desktop shell, which opens it (a web address in
+    // the user's browser). The address passes unchanged; the result is not
+    // examined.
+    virtual void shellOpen(QWidget* window, const QString& address) = 0;
 };
 
 // The installed desktop. The program installs QtDesktop in main(); tests

@@ -4,14 +4,19 @@
 #include "platform/WindowDrag.h"
 #include "platform/mci/MciService.h"
 
+#include <QAction>
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 
@@ -114,11 +119,49 @@ intptr_t QtDesktop::sendMessage(QWidget* window, uint32_t message, uintptr_t wPa
     return 0;
 }
 
-void QtDesktop::popupMenu(QWidget*, QMenu* menu) { menu->exec(QCursor::pos()); }
+namespace {
+// Qt's menus take an item on the release of any mouse button; the popup takes
+// it with the left button only. Other buttons' presses and releases over the
+// menu and its submenus are swallowed; outside them they still close it.
+class LeftButtonOnly : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            return mouse->button() != Qt::LeftButton &&
+                   static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint());
+        }
+        default: return false;
+        }
+    }
+};
+
+void filterTree(QMenu* menu, QObject* filter) {
+    menu->installEventFilter(filter);  // installing twice keeps one
+    for (QAction* action : menu->actions())
+        if (action->menu()) filterTree(action->menu(), filter);
+}
+}  // namespace
+
+void QtDesktop::popupMenu(QWidget*, QMenu* menu) {
+    static auto* leftButtonOnly = new LeftButtonOnly(QCoreApplication::instance());
+    filterTree(menu, leftButtonOnly);
+    menu->exec(QCursor::pos());
+}
 
 int QtDesktop::mciSendString(const QByteArray& command) { return MciService::instance().sendString(command); }
 
 void QtDesktop::endProcess() {
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void QtDesktop::shellOpen(QWidget*, const QString& address) {
+    // xdg-open gets the address as it came; an empty one opens nothing.
+    if (address.isEmpty()) return;
+    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }

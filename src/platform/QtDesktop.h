@@ -16,6 +16,7 @@ public:
     void popupMenu(QWidget* owner, QMenu* menu) override;
     int mciSendString(const QByteArray& command) override;
     [[noreturn]] void endProcess() override;
+    void shellOpen(QWidget* window, const QString& address) override;
 };
 
 // "desc|*.a;*.b|desc2|*.c" as Qt name filters ("desc (*.a *.b)", ...).

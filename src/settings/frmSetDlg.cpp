@@ -21,10 +21,6 @@
 
 namespace {
 
-QRect twipRect(int left, int top, int width, int height) {
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
-}
-
 template <typename W>
 W* place(W* widget, int left, int top, int width, int height) {
     widget->setGeometry(twipRect(left, top, width, height));
@@ -124,6 +120,11 @@ void frmSetDlg::build() {
         s->setValue(s->minimum());
         s->setSingleStep(1);
         s->setPageStep(10);
+        // Qt's scroll bars take no focus and, being made for scrolling a
+        // view, run their keys backwards; these are value controls, so they
+        // join the tab order and Right/Up (and Page Up) raise the value.
+        s->setFocusPolicy(Qt::StrongFocus);
+        s->setInvertedControls(false);
         // A dragged thumb changes the value only when it is released.
         s->setTracking(false);
         connect(s, &QScrollBar::valueChanged, this, [this, i] { HScroll1_Change(i); });
@@ -228,10 +229,13 @@ void frmSetDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool frmSetDlg::eventFilter(QObject* watched, QEvent* event) {
+    // A click: the left button released over the label it was pressed on
+    // (the press's label receives the release wherever it happens).
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
         for (size_t i = 0; i < Label4.size(); ++i) {
-            if (watched == Label4[i]) {
+            if (watched == Label4[i] && Label4[i]->rect().contains(at)) {
                 Label4_Click(static_cast<int>(i));
                 return true;
             }

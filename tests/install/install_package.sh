@@ -17,7 +17,7 @@ for needed in timgm6mb-soundfont fonts-ipafont-gothic fonts-liberation2 libqt6wi
               libfluidsynth3 libmpg123-0 libc6; do
     case ", $depends," in *", $needed"[\ ,]*) ;; *) fail "Depends lacks $needed: $depends" ;; esac
 done
-[ "$(dpkg-deb -f "$DEB" Recommends)" = qt6-translations-l10n ] || fail "Recommends is not qt6-translations-l10n"
+[ "$(dpkg-deb -f "$DEB" Recommends)" = "qt6-translations-l10n, xdg-utils" ] || fail "Recommends is not qt6-translations-l10n, xdg-utils"
 pass "Depends: $depends"
 
 # The caches are refreshed by the triggers of the packages that own them.

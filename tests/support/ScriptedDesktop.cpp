@@ -120,3 +120,7 @@ void ScriptedDesktop::endProcess() {
     calls << QStringLiteral("End");
     throw ProcessEnded{};
 }
+
+void ScriptedDesktop::shellOpen(QWidget* window, const QString& address) {
+    calls << QStringLiteral("ShellOpen %1 %2").arg(window ? window->objectName() : QString(), address);
+}

@@ -53,6 +53,8 @@ public:
     void popupMenu(QWidget* owner, QMenu* menu) override;
     int mciSendString(const QByteArray& command) override;
     [[noreturn]] void endProcess() override;
+    // Recorded as "ShellOpen <window> <address>".
+    void shellOpen(QWidget* window, const QString& address) override;
 };
 
 // Finds an item anywhere in a menu tree by its objectName.

@@ -2,7 +2,9 @@
 
 #include "datafile/SettingsRecord.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -42,7 +44,13 @@ void writeInPlace(const QByteArray& native, const QByteArray& record) {
     int fd;
     do fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0) fail(errno);
+    if (fd < 0) {
+        const int err = errno;
+        // "No such file" from a folder that exists: a place that takes no new files (/proc).
+        if (err == ENOENT && QFileInfo(QFile::decodeName(native)).dir().exists())
+            throw DataFileError(err, QStringLiteral("この場所にはファイルを作れません。"));
+        fail(err);
+    }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!writeAll(fd, record)) {
         const int err = errno;

@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QSessionManager>
 
 namespace {
@@ -241,6 +242,10 @@ void frmBase::MnuHelpVersion_Click() {}
 void frmBase::MnuFileExit_Click() { close(); }
 
 int frmBase::Form_QueryUnload() {
+    // A close request arriving while the question or its save dialog is open
+    // (the session ending meanwhile) is left to the request already asking.
+    if (queryingUnload_) return 1;
+    const QScopedValueRollback<bool> asking(queryingUnload_, true);
     if (!AppState::IsSaved) {
         switch (desktop().msgBox(QStringLiteral("現在の情報を保存しますか？"), MsgBoxStyle::YesNoCancelQuestion,
                                  QStringLiteral("保存確認"))) {

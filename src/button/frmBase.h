@@ -80,6 +80,7 @@ private:
     void showImageError(const QString& path);
 
     bool IsPressed = false;
+    bool queryingUnload_ = false;
     QImage picture_;
     QColor backColor_;
 };

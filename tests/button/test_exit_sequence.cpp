@@ -117,6 +117,20 @@ private slots:
         QVERIFY(w->isVisible());
     }
 
+    void aRequestDuringTheSequenceIsNotAskedAgain() {
+        // Another close request (the session ending) arrives while the
+        // sequence runs: it neither asks nor ends anything itself.
+        int nested = -1;
+        desk->mci = [&](const QByteArray&) {
+            if (nested == -1) nested = w->Form_QueryUnload();
+            return 0;
+        };
+        desk->msgBoxAnswers = {MsgBoxResult::No};
+        QVERIFY_THROWS_EXCEPTION(ProcessEnded, w->Form_QueryUnload());
+        QCOMPARE(nested, 1);
+        QCOMPARE(desk->calls, QStringList({Question}) + closeSound + QStringList({"Hide", "End"}));
+    }
+
     void sessionEndAsksOnlyWhenItMay() {
         // Not allowed to ask and unsaved: nothing is shown and nothing ends here.
         QVERIFY(!w->Session_End(false));

@@ -107,20 +107,26 @@ bool refuseUnstorablePath(const SettingsRecord& r) {
     return false;
 }
 
+// The common dialog with both commands' filter; nothing when the user cancelled.
+std::optional<QString> askFileName(FileDialogKind kind) {
+    CommonDialog& dialog = Forms::SetDlg().C_Dialog1;
+    dialog.Flags = kind == FileDialogKind::Open ? OpenFlags : SaveFlags;
+    dialog.Filter = QString::fromUtf8(DataFileCommands::Filter);
+    try {
+        if (kind == FileDialogKind::Open) dialog.ShowOpen();
+        else dialog.ShowSave();
+    } catch (const CancelError&) {
+        return std::nullopt;
+    }
+    return dialog.FileName;
+}
+
 }  // namespace
 
 namespace DataFileCommands {
 
 void Open() {
-    CommonDialog& dialog = Forms::SetDlg().C_Dialog1;
-    try {
-        dialog.Flags = OpenFlags;
-        dialog.Filter = QString::fromUtf8(Filter);
-        dialog.ShowOpen();
-    } catch (const RuntimeError&) {
-        return;  // cancelled: nothing changes
-    }
-    OpenFile(dialog.FileName);
+    if (const std::optional<QString> chosen = askFileName(FileDialogKind::Open)) OpenFile(*chosen);
 }
 
 void OpenFile(const QString& path) {
@@ -138,21 +144,15 @@ void OpenFile(const QString& path) {
 }
 
 void SaveAs() {
-    CommonDialog& dialog = Forms::SetDlg().C_Dialog1;
-    try {
-        dialog.Flags = SaveFlags;
-        dialog.Filter = QString::fromUtf8(Filter);
-        dialog.ShowSave();
-    } catch (const RuntimeError&) {
-        return;  // cancelled: nothing written
-    }
-    AppState::CurrentFileName = dialog.FileName;
+    const std::optional<QString> chosen = askFileName(FileDialogKind::Save);
+    if (!chosen) return;  // cancelled: nothing written
+    AppState::CurrentFileName = *chosen;
     const SettingsRecord record = currentSettings();
     if (refuseUnstorablePath(record)) return;
     try {
-        writeDataFile(dialog.FileName, *encodeRecord(record));
+        writeDataFile(*chosen, *encodeRecord(record));
     } catch (const DataFileError& e) {
-        showSaveError(QStringLiteral("データファイルを保存できませんでした。\r\n") + dialog.FileName +
+        showSaveError(QStringLiteral("データファイルを保存できませんでした。\r\n") + *chosen +
                       QStringLiteral("\r\n") + e.reason());
         return;
     }

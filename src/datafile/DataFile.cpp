@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -104,7 +105,8 @@ QByteArray readDataFile(const QString& path) {
     QFile file(path);
     errno = 0;
     if (!file.open(QIODevice::ReadOnly)) fail(lastError(EACCES));
-    QByteArray bytes = file.read(MaxRecordSize);
+    // No more than a record can hold, and no buffer larger than the file.
+    QByteArray bytes = file.read(std::min<qint64>(qint64(st.st_size), MaxRecordSize));
     if (file.error() != QFileDevice::NoError) fail(lastError(EIO));
     return bytes;
 }

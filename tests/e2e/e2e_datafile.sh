@@ -68,7 +68,10 @@ answer_dialog() {
     local dlg; dlg=$(wait_dialog) || fail "no file dialog"
     for _ in $(seq 40); do [ "$(xdotool getactivewindow 2>/dev/null)" = "$dlg" ] && break; sleep 0.05; done
     sleep 0.2
-    # The dialog opens on the name chosen last: clear it, then type.
+    # Focus the name field by its label's access key (File &name; focus may
+    # be on the file list), clear the name chosen last, then type.
+    xdotool key alt+n
+    sleep 0.1
     xdotool key ctrl+a BackSpace
     xdotool type --delay 25 "$1"
     sleep 0.2

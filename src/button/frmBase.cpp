@@ -1,7 +1,9 @@
 #include "button/frmBase.h"
 
+#include "app/AppState.h"
 #include "app/Forms.h"
 #include "button/RecognitionArea.h"
+#include "datafile/DataFileCommands.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/Picture.h"
@@ -12,6 +14,7 @@
 #include "version/frmShowVersion.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QIcon>
@@ -22,6 +25,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QWindow>
+#include <QScopedValueRollback>
+#include <QSessionManager>
 
 namespace {
 constexpr double DesignWidth = 2475;
@@ -52,6 +57,13 @@ frmBase::frmBase() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
     connect(Label1, &RecognitionArea::mouseDown, this, &frmBase::Label1_MouseDown);
 
     buildMenus();
+
+    // Logging off or shutting down closes the window through the exit sequence too.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        const bool mayAsk = manager.allowsInteraction();
+        if (Session_End(mayAsk)) manager.cancel();
+        if (mayAsk) manager.release();
+    });
 }
 
 void frmBase::buildMenus() {
@@ -232,8 +244,8 @@ void frmBase::MnuSetTopMost_Click() {
     }
 }
 
-void frmBase::MnuFileOpen_Click() {}
-void frmBase::MnuFileSaveAs_Click() {}
+void frmBase::MnuFileOpen_Click() { DataFileCommands::Open(); }
+void frmBase::MnuFileSaveAs_Click() { DataFileCommands::SaveAs(); }
 void frmBase::MnuSetSet_Click() { SettingsMode::run(*this, Forms::SetDlg()); }
 void frmBase::MnuHelpVersion_Click() { showVersionDialog(); }
 
@@ -242,9 +254,35 @@ void frmBase::MnuHelpVersion_Click() { showVersionDialog(); }
 void frmBase::MnuFileExit_Click() { close(); }
 
 int frmBase::Form_QueryUnload() {
+    // A close request arriving while the question or its save dialog is open
+    // (the session ending meanwhile) is left to the request already asking.
+    if (queryingUnload_) return 1;
+    const QScopedValueRollback<bool> asking(queryingUnload_, true);
+    if (!AppState::IsSaved) {
+        switch (desktop().msgBox(QStringLiteral("現在の情報を保存しますか？"), MsgBoxStyle::YesNoCancelQuestion,
+                                 QStringLiteral("保存確認"))) {
+        case MsgBoxResult::Yes:
+            MnuFileSaveAs_Click();
+            // A cancelled or failed save keeps the window and its settings:
+            // quitting now would lose what the user asked to keep.
+            if (!AppState::IsSaved) return 1;
+            hide();
+            CloseMciSounds();
+            End();
+        case MsgBoxResult::No: break;
+        default: return 1;  // Cancel, Esc or the close box: nothing changes
+        }
+    }
     CloseMciSounds();
     hide();
     End();
+}
+
+bool frmBase::Session_End(bool mayAsk) {
+    // Without leave to ask, unsaved settings cannot be offered for saving;
+    // the session ends the program on its own terms.
+    if (!mayAsk && !AppState::IsSaved) return false;
+    return Form_QueryUnload() != 0;
 }
 
 void frmBase::closeEvent(QCloseEvent* event) {

@@ -46,6 +46,8 @@ public:
     void PressReset();
     void frmZumblePressReset();
     bool Pressed() const { return IsPressed; }
+    // Ends the pressed state without touching the picture (a data file was opened).
+    void ClearPressed() { IsPressed = false; }
 
     // Event handlers.
     void Form_Load();
@@ -56,6 +58,9 @@ public:
     void Form_KeyDown(int KeyCode, int Shift);
     // Returns the Cancel value: nonzero keeps the window open.
     int Form_QueryUnload();
+    // The desktop session is ending. Runs the exit sequence when the user may
+    // be asked (or need not be); returns true when the logout is to be cancelled.
+    bool Session_End(bool mayAsk);
     void MnuFileOpen_Click();
     void MnuFileSaveAs_Click();
     void MnuFileExit_Click();
@@ -76,6 +81,7 @@ private:
     void showImageError(const QString& path);
 
     bool IsPressed = false;
+    bool queryingUnload_ = false;
     QImage picture_;
     QColor backColor_;
 };

@@ -25,6 +25,9 @@
 
 int QtDesktop::msgBox(const QString& text, int style, const QString& title) {
     QMessageBox box;
+    // Above everything, the button window too when it is kept on top: a
+    // question hidden behind it could not be answered.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.setWindowTitle(title);
     box.setText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
     if (style == MsgBoxStyle::YesNoCancelQuestion) {
@@ -62,6 +65,7 @@ QStringList qtNameFilters(const QString& filter) {
 std::optional<QString> QtDesktop::fileDialog(FileDialogKind kind, const QString& filter, const QString& fileName,
                                              int32_t flags) {
     QFileDialog dialog;
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);  // never behind a button kept on top
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(qtNameFilters(filter));
     if (kind == FileDialogKind::Open) {

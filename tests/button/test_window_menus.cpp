@@ -123,9 +123,11 @@ private slots:
     }
 
     void exitClosesBothChannelsAndEnds() {
+        desk->msgBoxAnswers = {MsgBoxResult::No};
         QVERIFY_THROWS_EXCEPTION(ProcessEnded, w->Form_QueryUnload());
         const QString a = EXEName();
-        QCOMPARE(desk->calls, QStringList({"mci close " + a + "P1", "mci close " + a + "P2", "End"}));
+        QCOMPARE(desk->calls, QStringList({"MsgBox 35 保存確認 現在の情報を保存しますか？", "mci close " + a + "P1",
+                                           "mci close " + a + "P2", "End"}));
         QVERIFY(!w->isVisible());
     }
 

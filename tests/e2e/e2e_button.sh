@@ -80,12 +80,16 @@ import -window root -crop 460x300+90+70 "$OUT_DIR/screenshot.png"
 xdotool key Escape Escape
 sleep 0.3
 
-# Exit from the popup: ファイル(&F) → 終了(&X). The process ends by itself.
+# Exit from the popup: ファイル(&F) → 終了(&X). Nothing was saved, so it asks
+# first; いいえ(&N) ends the process by itself.
 xdotool mousemove 130 120 click 3
 sleep 0.4
 xdotool key f
 sleep 0.3
 xdotool key x
+for _ in $(seq 100); do xdotool search --onlyvisible --name '^保存確認$' >/dev/null 2>&1 && break; sleep 0.05; done
+xdotool search --onlyvisible --name '^保存確認$' >/dev/null 2>&1 || fail "Exit did not ask to save"
+xdotool key n
 for _ in $(seq 60); do alive || break; sleep 0.05; done
 alive && fail "Exit did not end the program"
 wait "$APP_PID" && rc=0 || rc=$?

@@ -1,0 +1,27 @@
+#pragma once
+// The Open and Save As commands: they move the current settings between the
+// settings dialog's controls and a data file. Both always return normally;
+// Save As reports its own failures, Open ends quietly on a bad file.
+#include <QString>
+
+namespace DataFileCommands {
+
+// The dialog filter both commands set.
+inline constexpr char Filter[] = "ズンブルアプリVer1データファイル(*.zm1)|*.zm1";
+
+// Open: asks for a file with the common dialog, then OpenFile().
+void Open();
+
+// Opens `path` as Open does once its dialog returned that name: remembers it
+// as the current file name, reads one record and applies it field by field
+// through the controls (the window follows every change), reports each media
+// file found missing, and clears the pressed state. A file that cannot be
+// read, is shorter than a record, or holds a value a control refuses ends the
+// command quietly; what was applied before stays. Never creates a file.
+void OpenFile(const QString& path);
+
+// Save As: asks for a name, then writes the current settings there. Sets
+// IsSaved only when the file was written; a failure is shown to the user.
+void SaveAs();
+
+}  // namespace DataFileCommands

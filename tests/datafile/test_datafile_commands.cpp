@@ -1,0 +1,404 @@
+// Open and Save As through the scripted desktop: dialogs and messages in
+// order with their exact texts, values applied one by one through the
+// controls, the bytes on disk, and every write fault a user can meet, with
+// targets that fail even for root.
+#include "FreshWindows.h"
+#include "app/AppState.h"
+#include "button/RecognitionArea.h"
+#include "button/frmBase.h"
+#include "datafile/DataFileCommands.h"
+#include "datafile/SettingsRecord.h"
+#include "settings/frmSetDlg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QString Filter = QStringLiteral("ズンブルアプリVer1データファイル(*.zm1)|*.zm1");
+const QString EmptyRecordHex = QStringLiteral("000000000000000000000000320032000000000000000000");
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QString missing(const QString& kind, const QString& path) {
+    return "MsgBox 16 指定ファイル未発見 データファイルに記録している" + kind + "ファイル名:" + path +
+           " が\r\n見つかりませんでした。再度指定してください。";
+}
+
+// Records the window's sizes as they change.
+class SizeLog : public QObject {
+public:
+    QList<QSize> sizes;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Resize) sizes << static_cast<QResizeEvent*>(e)->size();
+        return false;
+    }
+};
+}  // namespace
+
+class TestDataFileCommands : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString up, down, sound, notImage;
+    FreshWindows fresh;
+    ScriptedDesktop* desk = nullptr;
+    frmBase* w = nullptr;
+    frmSetDlg* s = nullptr;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    void writeFile(const QString& p, const QByteArray& bytes) {
+        QFile f(p);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray record(const SettingsRecord& r) { return encodeRecord(r).value(); }
+    SettingsRecord full() const {
+        SettingsRecord r;
+        r.WindowWidth = 3000;
+        r.WindowHeight = 1500;
+        r.BackgroundColor = 0x00336699;
+        r.AreaLeft = 150;
+        r.AreaTop = 300;
+        r.AreaWidth = 900;
+        r.AreaHeight = 600;
+        r.UnpressedImagePath = up;
+        r.PressedImagePath = down;
+        r.SoundPath = sound;
+        r.AlwaysOnTop = 1;
+        return r;
+    }
+    void saveAs(const QString& target) {
+        desk->fileAnswers.push_back(target);
+        DataFileCommands::SaveAs();
+    }
+    void open(const QString& target) {
+        desk->fileAnswers.push_back(target);
+        DataFileCommands::Open();
+    }
+    // The files in the test folder: a save must leave no temporary file behind.
+    QStringList entries() const { return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+
+    // A failed save: the stop message with the path and reason, nothing saved.
+    void expectSaveError(const QString& target, const QString& reason) {
+        QCOMPARE(desk->calls.size(), 2);
+        QCOMPARE(desk->calls[1], "MsgBox 16 保存エラー データファイルを保存できませんでした。\r\n" + target + "\r\n" + reason);
+        QVERIFY(!AppState::IsSaved);
+        QCOMPARE(AppState::CurrentFileName, target);
+    }
+
+    // A new run of the program.
+    void restart() {
+        fresh.stop();
+        AppState::IsSaved = false;
+        AppState::CurrentFileName.clear();
+        QVERIFY(fresh.start());
+        desk = fresh.desk.get();
+        w = fresh.base;
+        s = fresh.settings;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir.isValid());
+        up = path("up.png");
+        down = path("down.png");
+        sound = path("音.wav");
+        notImage = path("note.gif");
+        QImage red(40, 30, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(up));
+        QVERIFY(red.save(down));
+        writeFile(sound, "RIFF");
+        writeFile(notImage, "not a picture");
+    }
+
+    void init() {
+        QVERIFY(fresh.start());
+        desk = fresh.desk.get();
+        w = fresh.base;
+        s = fresh.settings;
+        AppState::IsSaved = false;
+        AppState::CurrentFileName.clear();
+        s->C_Dialog1.FileName.clear();
+    }
+    void cleanup() { fresh.stop(); }
+
+    void cancelsChangeNothing() {
+        DataFileCommands::Open();
+        DataFileCommands::SaveAs();
+        QCOMPARE(desk->calls, QStringList({"ShowOpen 4 " + Filter + " []", "ShowSave 2 " + Filter + " []"}));
+        QVERIFY(AppState::CurrentFileName.isEmpty());
+        QVERIFY(!AppState::IsSaved);
+        QCOMPARE(s->HScroll1[4]->value(), 50);
+        QCOMPARE(w->size(), QSize(165, 278));
+        QVERIFY(!QFile::exists(path("start")));
+    }
+
+    void saveAfterStartUpStoresBlackAndRemembersTheName() {
+        const QString target = path("start");  // no extension: used as typed
+        saveAs(target);
+        QCOMPARE(readAll(target).toHex().toUpper(), EmptyRecordHex.toLatin1());
+        QVERIFY(AppState::IsSaved);
+        QCOMPARE(AppState::CurrentFileName, target);
+        // The next dialog opens on the name last chosen, Open's too.
+        desk->clear();
+        DataFileCommands::Open();
+        QCOMPARE(desk->calls, QStringList({"ShowOpen 4 " + Filter + " [" + target + "]"}));
+
+        // Opening it right after start-up: equal geometry is not re-applied,
+        // the window keeps its design size but turns black.
+        restart();
+        open(target);
+        QCOMPARE(w->size(), QSize(165, 278));
+        QCOMPARE(w->Label1->Left(), 480.0);
+        QCOMPARE(w->BackColor(), 0u);
+        QCOMPARE(desk->calls, QStringList({"ShowOpen 4 " + Filter + " []"}));
+    }
+
+    void roundTripRestoresAllElevenSettings() {
+        // Settings as a user makes them, then saved over a longer old file.
+        const QString target = path("kit.zm1");
+        writeFile(target, QByteArray(300, 'Z'));
+        const QStringList before = entries();
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        const SettingsRecord r = full();
+        for (int i = 0; i < 6; ++i)
+            s->setScrollValue(i, std::array{r.WindowWidth, r.WindowHeight, r.AreaLeft, r.AreaTop, r.AreaWidth,
+                                            r.AreaHeight}[size_t(i)]);
+        s->setSwatchColor(r.BackgroundColor);
+        s->Text1[0]->setText(up);
+        s->Text1[1]->setText(down);
+        s->Text1[2]->setText(sound);
+        s->setCheck1Value(1);
+        desk->clear();
+        saveAs(target);
+        QCOMPARE(desk->calls.size(), 1);
+        const QByteArray bytes = readAll(target);
+        QCOMPARE(bytes.left(bytes.size() - (300 - record(r).size())), record(r));
+        QCOMPARE(bytes.mid(record(r).size()), QByteArray(300 - record(r).size(), 'Z'));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0640u);
+        QCOMPARE(entries(), before);  // no temporary file left
+
+        // A new run, pressed, then the file opened.
+        restart();
+        w->Label1_Click();
+        QVERIFY(w->Pressed());
+        SizeLog log;
+        w->installEventFilter(&log);
+        desk->clear();
+        open(target);
+        QCOMPARE(desk->calls, QStringList({"ShowOpen 4 " + Filter + " []", "SetWindowPos frmBase -1 0 0 0 0 3"}));
+        // Value by value: the new width with the store's old height (0), then the height.
+        QCOMPARE(log.sizes, QList<QSize>({{200, 278}, {200, 0}, {200, 100}}));
+        QCOMPARE(w->Label1->geometry(), QRect(10, 20, 60, 40));
+        QCOMPARE(w->BackColor(), r.BackgroundColor);
+        QCOMPARE(s->swatchColor(), r.BackgroundColor);
+        QCOMPARE(s->Text1[0]->text(), up);
+        QCOMPARE(s->Text1[1]->text(), down);
+        QCOMPARE(s->Text1[2]->text(), sound);
+        QCOMPARE(s->check1Value(), 1);
+        QVERIFY(w->MnuSetTopMost->isChecked());
+        QCOMPARE(w->Picture().size(), QSize(40, 30));
+        QVERIFY(!w->Pressed());
+        QCOMPARE(AppState::CurrentFileName, target);
+        QVERIFY(!AppState::IsSaved);
+        // Saving again gives the same bytes: nothing was lost on the way.
+        saveAs(path("again.zm1"));
+        QCOMPARE(readAll(path("again.zm1")), record(r));
+    }
+
+    void missingFilesAreReportedInOrder() {
+        SettingsRecord r = full();
+        r.UnpressedImagePath = path("gone.png");
+        r.PressedImagePath = dir.path();  // a folder counts as missing
+        r.SoundPath = path("gone.wav");
+        writeFile(path("missing.zm1"), record(r));
+        w->setPicture(QImage(5, 5, QImage::Format_RGB32));
+        open(path("missing.zm1"));
+        QCOMPARE(desk->calls.mid(1), QStringList({missing("画像", r.UnpressedImagePath),
+                                                  missing("画像", r.PressedImagePath),
+                                                  missing("サウンド", r.SoundPath),
+                                                  "SetWindowPos frmBase -1 0 0 0 0 3"}));
+        for (auto* t : s->Text1) QVERIFY(t->text().isEmpty());
+        QVERIFY(w->Picture().isNull());
+        QCOMPARE(w->width(), 200);  // applied before the messages
+    }
+
+    void nameChangedByTheCodePageIsFound() {
+        // 〜 is stored as 81 60, which reads back as ～: Open finds the real file.
+        const QString wave = path("波〜.png");
+        QVERIFY(QFile::copy(up, wave));
+        SettingsRecord r = full();
+        r.UnpressedImagePath = wave;
+        writeFile(path("wave.zm1"), record(r));
+        QVERIFY(!decodeRecord(readAll(path("wave.zm1")))->UnpressedImagePath.contains(QChar(0x301C)));
+        open(path("wave.zm1"));
+        QCOMPARE(s->Text1[0]->text(), wave);
+        QCOMPARE(w->Picture().size(), QSize(40, 30));
+        QVERIFY(!desk->calls.join('\n').contains("MsgBox"));
+        QVERIFY(QFile::remove(wave));
+    }
+
+    void unreadableUnpressedImageStopsAtTheImage() {
+        w->Label1_Click();
+        s->Text1[1]->setText("before1");
+        s->Text1[2]->setText("before2");
+        SettingsRecord r = full();
+        r.UnpressedImagePath = notImage;
+        writeFile(path("bad.zm1"), record(r));
+        desk->clear();
+        open(path("bad.zm1"));
+        QCOMPARE(desk->calls.size(), 1);
+        QCOMPARE(s->Text1[0]->text(), notImage);
+        QCOMPARE(s->Text1[1]->text(), QStringLiteral("before1"));
+        QCOMPARE(s->Text1[2]->text(), QStringLiteral("before2"));
+        QCOMPARE(s->check1Value(), 0);
+        QVERIFY(w->Pressed());
+        QCOMPARE(s->HScroll1[5]->value(), 600);
+    }
+
+    void valueOutOfRangeStopsWithEarlierValuesApplied() {
+        SettingsRecord r = full();
+        r.AreaWidth = 49;  // below the scroll bar's 50
+        writeFile(path("range.zm1"), record(r));
+        open(path("range.zm1"));
+        QCOMPARE(s->HScroll1[0]->value(), 3000);
+        QCOMPARE(s->HScroll1[3]->value(), 300);
+        QCOMPARE(w->BackColor(), r.BackgroundColor);
+        QCOMPARE(s->HScroll1[4]->value(), 50);
+        QCOMPARE(s->HScroll1[5]->value(), 50);
+        QVERIFY(s->Text1[0]->text().isEmpty());
+
+        r = full();
+        r.AlwaysOnTop = 3;
+        writeFile(path("check.zm1"), record(r));
+        open(path("check.zm1"));
+        QCOMPARE(s->Text1[2]->text(), sound);
+        QCOMPARE(s->check1Value(), 0);
+    }
+
+    void openNeverCreatesAFileAndAppliesNothingFromAShortOne() {
+        open(path("typed-name.zm1"));
+        QVERIFY(!QFile::exists(path("typed-name.zm1")));
+        QCOMPARE(AppState::CurrentFileName, path("typed-name.zm1"));
+        writeFile(path("short.zm1"), record(full()).left(23));
+        open(path("short.zm1"));
+        open(dir.path());
+        QCOMPARE(s->HScroll1[0]->value(), 0);
+        QCOMPARE(w->size(), QSize(165, 278));
+        QCOMPARE(desk->calls.size(), 3);
+    }
+
+    void unstorablePathIsRefused() {
+        s->Text1[2]->setText("/tmp/café.wav");
+        saveAs(path("cafe.zm1"));
+        QCOMPARE(desk->calls[1], QStringLiteral("MsgBox 16 保存エラー 次のファイル名はデータファイルに記録できないため、"
+                                                "保存しませんでした。\r\n/tmp/café.wav\r\nデータファイルに記録できない"
+                                                "文字が含まれています。ファイル名を変えてから指定し直してください。"));
+        QVERIFY(!QFile::exists(path("cafe.zm1")));
+        QVERIFY(!AppState::IsSaved);
+    }
+
+    void writeFaultsAreReportedAndLeaveNoFile() {
+        const QStringList files = entries();
+        saveAs("/proc/zumble-kit.zm1");
+        expectSaveError("/proc/zumble-kit.zm1", "この場所にはファイルを作れません。");
+        QVERIFY(!QFile::exists("/proc/zumble-kit.zm1"));
+
+        // A kernel setting refuses writes even to root: no permission (or a
+        // read-only medium where /proc/sys is mounted so).
+        const QString setting = QStringLiteral("/proc/sys/kernel/ostype");
+        const QByteArray before = readAll(setting);
+        desk->clear();
+        saveAs(setting);
+        QCOMPARE(desk->calls.size(), 2);
+        QVERIFY2(desk->calls[1].endsWith(setting + "\r\nアクセスが拒否されました。") ||
+                     desk->calls[1].endsWith(setting + "\r\n書き込み禁止のメディアです。"),
+                 qPrintable(desk->calls[1]));
+        QCOMPARE(readAll(setting), before);
+        QVERIFY(!AppState::IsSaved);
+
+        // Where no temporary file can be made beside an existing file, it is
+        // written in place: the thread's name takes the record's first bytes.
+        const QByteArray name = readAll("/proc/thread-self/comm");
+        s->setScrollValue(0, 'A');
+        desk->clear();
+        saveAs("/proc/thread-self/comm");
+        const QByteArray renamed = readAll("/proc/thread-self/comm");
+        writeFile("/proc/thread-self/comm", name.trimmed());
+        QCOMPARE(desk->calls.size(), 1);
+        QCOMPARE(renamed, QByteArray("A\n"));
+        QVERIFY(AppState::IsSaved);
+        AppState::IsSaved = false;
+
+        desk->clear();
+        saveAs(dir.path());
+        expectSaveError(dir.path(), "同じ名前のフォルダがあります。");
+
+        desk->clear();
+        saveAs(path("no-such-folder/kit.zm1"));
+        expectSaveError(path("no-such-folder/kit.zm1"), "保存先のフォルダが見つかりません。");
+        QCOMPARE(entries(), files);
+    }
+
+    void fullDiskLeavesTheOldFileUntouched() {
+        const QString target = path("full.zm1");
+        const QByteArray old(100, 'O');
+        writeFile(target, old);
+        const QStringList before = entries();
+        s->Text1[0]->setText(up);  // a record of more than 10 bytes
+        // A file size limit makes writes fail as a full disk does, for root too.
+        struct rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tiny = saved;
+        tiny.rlim_cur = 10;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        saveAs(target);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        expectSaveError(target, "ディスクの空き容量が足りません。");
+        QCOMPARE(readAll(target), old);
+        QCOMPARE(entries(), before);
+        QVERIFY(QFile::remove(target));
+    }
+
+    void fifoIsWrittenInPlaceNeverReplaced() {
+        const QString fifo = path("pipe.zm1");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        // Without a reader the write fails at once instead of hanging.
+        saveAs(fifo);
+        expectSaveError(fifo, "書き込み先の装置が応答しません。");
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        desk->clear();
+        saveAs(fifo);
+        QCOMPARE(desk->calls.size(), 1);
+        QVERIFY(AppState::IsSaved);
+        char got[64] = {};
+        QCOMPARE(::read(reader, got, sizeof got), qsizetype(24));
+        QCOMPARE(QByteArray(got, 24).toHex().toUpper(), EmptyRecordHex.toLatin1());
+        ::close(reader);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+        QVERIFY(QFile::remove(fifo));
+    }
+};
+
+QTEST_MAIN(TestDataFileCommands)
+#include "test_datafile_commands.moc"

@@ -1,4 +1,4 @@
-# make run     - install what is missing to build and run, build, start Zumble1
+# make run     - install what is missing to build and run, build, start Zumble1 with the sample kit
 # make test    - install what is missing (test tools too), build twice (plain and
 #                ASan+UBSan), run every test
 # make bench   - benchmarks (not part of make test)
@@ -26,7 +26,7 @@ build-asan: deps
 	cmake --build $(ASAN) -j$(JOBS)
 
 run: build
-	$(BUILD)/Zumble1
+	$(BUILD)/Zumble1 $(BUILD)/samples/sample.zm1
 
 test: deps-test build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

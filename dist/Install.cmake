@@ -75,6 +75,35 @@ install(FILES ${CMAKE_SOURCE_DIR}/assets/samples/button_up.png
               ${CMAKE_SOURCE_DIR}/assets/samples/chime.wav
         DESTINATION ${ZUMBLE_INSTALL_SAMPLEDIR})
 
+# The sample kit: the two pictures, the chime and a data file naming them by
+# absolute paths, so that a newcomer sees a working button at once. It is made
+# in the build tree for `make run`, and again at install time for the
+# installed pictures (the paths stored are those of the final place, without
+# any staging folder).
+set(_kit "${CMAKE_BINARY_DIR}/samples")
+set(_kit_media "")
+foreach(f button_up.png button_down.png chime.wav)
+  add_custom_command(OUTPUT "${_kit}/${f}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${CMAKE_SOURCE_DIR}/assets/samples/${f}" "${_kit}/${f}"
+    DEPENDS "${CMAKE_SOURCE_DIR}/assets/samples/${f}")
+  list(APPEND _kit_media "${_kit}/${f}")
+endforeach()
+add_custom_command(OUTPUT "${_kit}/sample.zm1"
+  COMMAND zumble-make-kit "${_kit}/sample.zm1" ${_kit_media}
+  DEPENDS zumble-make-kit ${_kit_media}
+  COMMENT "Writing the sample kit" VERBATIM)
+add_custom_target(sample_kit ALL DEPENDS "${_kit}/sample.zm1")
+install(CODE "
+  set(_samples \"\${CMAKE_INSTALL_PREFIX}/${ZUMBLE_INSTALL_SAMPLEDIR}\")
+  execute_process(COMMAND \"$<TARGET_FILE:zumble-make-kit>\"
+      \"\$ENV{DESTDIR}\${_samples}/sample.zm1\"
+      \"\${_samples}/button_up.png\" \"\${_samples}/button_down.png\" \"\${_samples}/chime.wav\"
+    RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR \"writing the installed sample kit failed\")
+  endif()
+")
+
 # The Debian package. The desktop, MIME and icon caches are refreshed by the
 # file triggers of desktop-file-utils, shared-mime-info and the icon theme,
 # so the package carries no maintainer scripts.

@@ -71,6 +71,16 @@ void apply(const SettingsRecord& r) {
     base.ClearPressed();
 }
 
+// Applies a record read from a data file. A value a control refuses, an
+// unreadable picture or a path the existence test cannot take ends it
+// quietly: what was applied stays.
+void applyTrapped(const SettingsRecord& r) {
+    try {
+        apply(r);
+    } catch (const RuntimeError&) {
+    }
+}
+
 SettingsRecord currentSettings() {
     const frmSetDlg& s = Forms::SetDlg();
     SettingsRecord r;
@@ -134,13 +144,26 @@ void OpenFile(const QString& path) {
     try {
         const std::optional<SettingsRecord> record = decodeRecord(readDataFile(path));
         if (!record) return;  // shorter than a record: nothing applied
-        apply(*record);
-    } catch (const RuntimeError&) {
-        // A value a control refuses, an unreadable picture or a path the
-        // existence test cannot take: what was applied stays.
+        applyTrapped(*record);
     } catch (const DataFileError&) {
         // Missing, unreadable or not an ordinary file.
     }
+}
+
+void OpenStartupFile(const QString& path) {
+    AppState::CurrentFileName = path;
+    QString reason;
+    try {
+        if (const std::optional<SettingsRecord> record = decodeRecord(readDataFile(path))) {
+            applyTrapped(*record);
+            return;
+        }
+        reason = QStringLiteral("データファイルとして短すぎます。");
+    } catch (const DataFileError& e) {
+        reason = e.reason();
+    }
+    desktop().msgBox(QStringLiteral("データファイルを開けませんでした。\r\n") + path + QStringLiteral("\r\n") + reason,
+                     MsgBoxStyle::OkStop, QStringLiteral("読み込みエラー"));
 }
 
 void SaveAs() {

@@ -20,6 +20,11 @@ void Open();
 // command quietly; what was applied before stays. Never creates a file.
 void OpenFile(const QString& path);
 
+// OpenFile for a file named when the program was started, where no dialog
+// showed the user what was chosen: a file that cannot be read or is shorter
+// than a record is reported in a stop message, and nothing is applied.
+void OpenStartupFile(const QString& path);
+
 // Save As: asks for a name, then writes the current settings there. Sets
 // IsSaved only when the file was written; a failure is shown to the user.
 void SaveAs();

@@ -48,3 +48,30 @@ popup_windows() {
         case "$info" in *"IsViewable"*"Override Redirect State: yes"*) echo "$w" ;; esac
     done
 }
+
+# Colour of one screen pixel as RRGGBB.
+screen_pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p'; }
+
+# Waits until the screen pixel at x y satisfies the shell test "$3" on its
+# RRGGBB value (read as $P); false after about five seconds.
+wait_pixel() {
+    local P
+    for _ in $(seq 100); do
+        P=$(screen_pixel "$1" "$2")
+        eval "$3" && return 0
+        sleep 0.05
+    done
+    echo "pixel at $1,$2 is $P" >&2
+    return 1
+}
+
+# The first visible window whose title is exactly $1; prints its id.
+wait_title() {
+    local id=""
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}

@@ -31,6 +31,11 @@ cat "$WORK/lintian.log"
 
 dpkg -x "$DEB" "$WORK/root"
 check_file_list "$WORK/root/usr"
+# The sample kit names its pictures and sound where the package puts them.
+for f in button_up.png button_down.png chime.wav; do
+    grep -qa "/usr/share/zumble/samples/$f" "$WORK/root/usr/share/zumble/samples/sample.zm1" ||
+        fail "the packaged sample.zm1 does not name /usr/share/zumble/samples/$f"
+done
 mkdir -p "$WORK/scratch"
 check_desktop_metadata "$WORK/root/usr" "$WORK/scratch"
 check_icons_manual_rpath "$WORK/root/usr"

@@ -17,9 +17,14 @@ mkdir -p "$WORK/scratch"
 check_desktop_metadata "$PREFIX" "$WORK/scratch"
 check_icons_manual_rpath "$PREFIX"
 
+# The installed sample kit names the installed pictures and sound.
+for f in button_up.png button_down.png chime.wav; do
+    grep -qa "$PREFIX/share/zumble/samples/$f" "$PREFIX/share/zumble/samples/sample.zm1" ||
+        fail "the installed sample.zm1 does not name $PREFIX/share/zumble/samples/$f"
+done
+
 # Started from an unrelated folder, with nothing of the build tree in reach:
-# the homepage library is not installed, and the window must still appear
-# with its icon, which comes from inside the executable.
+# the window must appear with its icon, which comes from inside the executable.
 start_display
 mkdir -p "$WORK/elsewhere" "$WORK/runtime"
 chmod 700 "$WORK/runtime"
@@ -50,3 +55,19 @@ sleep 0.2
 alive || fail "ending the second copy ended the first"
 xdotool search --onlyvisible --class Zumble1 >/dev/null || fail "the first copy's window went away"
 pass "a second copy runs beside the first with a window of its own"
+kill "$APP_PID"; wait "$APP_PID" 2>/dev/null || true
+
+# The installed program with the installed sample kit shows the red button.
+env -u LD_LIBRARY_PATH XDG_RUNTIME_DIR="$WORK/runtime" SDL_AUDIODRIVER=dummy "$PREFIX/bin/Zumble1" \
+    "$PREFIX/share/zumble/samples/sample.zm1" >"$OUT_DIR/installed-kit.log" 2>&1 &
+APP_PID=$!
+WIN=$(wait_window Zumble1) || fail "the installed program with the sample kit showed no window"
+xdotool windowmove "$WIN" 40 40
+for _ in $(seq 40); do
+    eval "$(xdotool getwindowgeometry --shell "$WIN")"
+    [ "$X" = 40 ] && [ "$Y" = 40 ] && break
+    sleep 0.05
+done
+wait_pixel $((X + 82)) $((Y + 175)) '[ "${P:0:2}" \> "90" ] && [ "${P:2:2}" \< "20" ]' ||
+    fail "the installed sample kit shows no red dome"
+pass "the installed sample kit opens in the installed program"

@@ -1,0 +1,21 @@
+#pragma once
+// What the program was started with: `Zumble1 [FILE.zm1]`, or --help or
+// --version. A desktop's file manager passes the file a user double-clicked.
+#include <QString>
+#include <QStringList>
+
+struct CommandLine {
+    enum class Action { Run, Help, Version };
+    Action action = Action::Run;
+    QString dataFile;  // empty: start with the design settings
+};
+
+// `arguments` as QCoreApplication::arguments() gives them, program first.
+// The first argument that is not an option is the data file; anything after
+// it, and options the program does not know, are ignored.
+CommandLine parseCommandLine(const QStringList& arguments);
+
+// The one line each of --help and --version prints, for the program started
+// as `program` (argv[0]).
+QString helpLine(const QString& program);
+QString versionLine(const QString& program);

@@ -1,0 +1,98 @@
+// Starting with a data file: what the arguments mean, and the file opened
+// after start-up as the Open command would, or reported when it cannot be.
+#include "FreshWindows.h"
+#include "app/AppState.h"
+#include "app/CommandLine.h"
+#include "button/frmBase.h"
+#include "datafile/DataFileCommands.h"
+#include "datafile/SettingsRecord.h"
+#include "settings/frmSetDlg.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    FreshWindows fresh;
+
+    bool write(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
+
+private slots:
+    void init() { QVERIFY(fresh.start()); }
+    void cleanup() { fresh.stop(); }
+
+    void argumentsChooseWhatHappens() {
+        const auto parse = [](QStringList args) { return parseCommandLine(QStringList{"/usr/bin/Zumble1"} + args); };
+        QCOMPARE(parse({}).action, CommandLine::Action::Run);
+        QVERIFY(parse({}).dataFile.isEmpty());
+        QCOMPARE(parse({"kit.zm1"}).dataFile, QStringLiteral("kit.zm1"));
+        // Extra arguments and unknown options are ignored; the first file counts.
+        QCOMPARE(parse({"--geometry", "a.zm1", "b.zm1"}).dataFile, QStringLiteral("a.zm1"));
+        QCOMPARE(parse({"a.zm1", "--version"}).action, CommandLine::Action::Version);
+        QCOMPARE(parse({"--help", "a.zm1"}).action, CommandLine::Action::Help);
+        QCOMPARE(versionLine("/opt/x/Zumble1"), QStringLiteral("Zumble1 1.5.0"));
+        QVERIFY(helpLine("./Zumble1").startsWith(QStringLiteral("使い方: Zumble1 [")));
+        QVERIFY(!helpLine("Zumble1").contains(u'\n'));
+    }
+
+    void goodFileOpensAsTheOpenCommandDoes() {
+        const QString image = dir.filePath("up.png");
+        QImage picture(30, 20, QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        QVERIFY(picture.save(image));
+        SettingsRecord r;
+        r.WindowWidth = 1500;
+        r.WindowHeight = 1200;
+        r.BackgroundColor = 0x00FF0000;
+        r.AreaWidth = 600;
+        r.AreaHeight = 450;
+        r.UnpressedImagePath = image;
+        r.SoundPath = dir.filePath("gone.wav");
+        const QString kit = dir.filePath("kit.zm1");
+        QVERIFY(write(kit, *encodeRecord(r)));
+
+        fresh.base->Form_KeyDown(13, 0);  // pressed before the file is opened
+        QVERIFY(fresh.base->Pressed());
+        fresh.desk->clear();
+        DataFileCommands::OpenStartupFile(kit);
+        QCOMPARE(fresh.base->size(), QSize(100, 80));
+        QCOMPARE(fresh.base->BackColor(), 0x00FF0000u);
+        QCOMPARE(fresh.base->Picture().size(), QSize(30, 20));
+        QCOMPARE(fresh.settings->Text1[0]->text(), image);
+        QCOMPARE(AppState::CurrentFileName, kit);
+        QVERIFY(!fresh.base->Pressed());
+        // Only the missing sound is reported, as Open reports it.
+        QCOMPARE(fresh.desk->calls,
+                 QStringList{"MsgBox 16 指定ファイル未発見 データファイルに記録しているサウンドファイル名:" +
+                             dir.filePath("gone.wav") + " が\r\n見つかりませんでした。再度指定してください。"});
+    }
+
+    void unusableFileIsReportedAndNothingApplied() {
+        const QString shortFile = dir.filePath("short.zm1");
+        QVERIFY(write(shortFile, QByteArray(23, '\0')));
+        const QString absent = dir.filePath("absent.zm1");
+        for (const QString& path : {shortFile, absent, dir.path()}) {
+            fresh.desk->clear();
+            DataFileCommands::OpenStartupFile(path);
+            QCOMPARE(fresh.desk->calls.size(), 1);
+            QVERIFY2(fresh.desk->calls[0].startsWith("MsgBox 16 読み込みエラー データファイルを開けませんでした。\r\n" +
+                                                     path + "\r\n"),
+                     qPrintable(fresh.desk->calls[0]));
+            // The design window and store are untouched, and no file was made.
+            QCOMPARE(fresh.base->size(), QSize(165, 278));
+            QCOMPARE(fresh.settings->HScroll1[0]->value(), 0);
+        }
+        QVERIFY(fresh.desk->calls[0].endsWith(u'。'));
+        QVERIFY(!QFile::exists(absent));
+    }
+};
+
+QTEST_MAIN(TestCommandLine)
+#include "test_command_line.moc"

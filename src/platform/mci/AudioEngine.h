@@ -4,6 +4,13 @@
 // as the channel's effect and writes the real audio over that silence. That
 // lets long sounds be rendered period by period (MIDI, MP3 still decoding)
 // instead of handing the mixer a finished chunk.
+//
+// The device can go away under a running program (a USB headset unplugged,
+// the sound server restarted). isAlive() notices it: SDL stops the device
+// when its driver reports the loss, and a device that stops asking for
+// periods is as good as lost. The interpreter then reopens it.
+#include <atomic>
+#include <cstdint>
 #include <vector>
 
 namespace mci {
@@ -21,8 +28,13 @@ public:
     // there is no usable audio device.
     bool open();
     bool isOpen() const { return open_; }
-    // Halts every channel, closes the device and SDL's audio.
+    // Halts every channel, closes the device and SDL's audio. Channels stay
+    // allocated to their owners: after open() they are theirs again.
     void close();
+    // Closes and opens the device again (a lost device, or a new default).
+    bool reopen();
+    // Open, still enabled by SDL, and mixing periods.
+    bool isAlive() const;
 
     // A free channel, or -1.
     int allocateChannel();
@@ -34,16 +46,21 @@ public:
     // Halts the channel; once this returns the audio thread no longer touches
     // the voice that played there.
     void halt(int channel);
+    // The channel plays and its voice has not finished.
     bool isPlaying(int channel, const Voice* voice) const;
 
     // Most channels (aliases open at once).
     static constexpr int MaxChannels = 256;
+    // A device that has mixed nothing for this long has stopped.
+    static constexpr int StallMs = 500;
 
 private:
     bool open_ = false;
     bool sdlAudio_ = false;
+    uint32_t deviceId_ = 0;
     int channelCount_ = 0;
     std::vector<bool> used_;
+    std::atomic<int64_t> lastPeriodMs_{0};
 };
 
 }  // namespace mci

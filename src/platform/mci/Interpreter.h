@@ -39,9 +39,6 @@ public:
     // program's own footprint plus the sound in use.
     static constexpr size_t CacheEntries = 8;
     static constexpr size_t CacheBytes = 16u * 1024 * 1024;
-    // "play ... wait" gives up this long after the sound should have ended,
-    // so a stalled device cannot hang the caller.
-    static constexpr int WaitMarginMs = 2000;
 
 private:
     struct Device {
@@ -54,7 +51,9 @@ private:
     int stop(const Command& command);
     int close(const Command& command);
     void closeDevice(std::map<QString, Device>::iterator it);
-    void waitUntilDone(const Device& device, uint32_t fromMs);
+    // Opens the device, or reopens it when it was lost; false without one.
+    bool deviceReady();
+    void waitUntilDone(const Device& device);
     std::map<QString, Device>::iterator find(const QByteArray& alias);
 
     BackgroundDecoder decoder_;

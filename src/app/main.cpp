@@ -1,4 +1,5 @@
 #include "app/Forms.h"
+#include "app/SoundWarmUp.h"
 #include "app/Startup.h"
 #include "app/ZumbleApplication.h"
 #include "button/frmBase.h"
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
 
     frmBase& button = Forms::Base();
     button.show();
+    warmUpSoundInBackground();
     return app.exec();
 }

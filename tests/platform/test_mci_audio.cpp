@@ -203,6 +203,27 @@ private slots:
         QVERIFY(audio.longestQuietRun(0, restart + 4410) < 441);
     }
 
+    void playToStopsThereAndGoesOnFromThere() {
+        // 440 Hz for 0.3 s, then 880 Hz.
+        QCOMPARE(send(openCommand(twoTone_, "waveaudio", "W")), 0);
+        QCOMPARE(send("play W from 200 to 100"), 282);
+        MixTap::install();
+        MixTap::start();
+        QCOMPARE(send("play W from 0 to 300 wait"), 0);
+        const qint64 returnedAt = qint64(MixTap::frames());
+        qint64 last = MixTap::lastSoundingFrame();
+        QVERIFY2(qAbs(last - 13230) < 256 && returnedAt - last < 512, qPrintable(QString::number(last)));
+        // No "from": on from 0.3 s, where the 880 Hz part begins.
+        const qint64 from = mark();
+        QCOMPARE(send("play W to 600 wait"), 0);
+        const DiskAudio audio = since(from);
+        const qint64 first = audio.firstLoudFrame();
+        QVERIFY(first >= 0);
+        QVERIFY(qAbs(audio.frequency(first, first + 8820) - 880) < 10);
+        const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
+        QVERIFY2(qAbs(heard - 0.3) < 0.02, qPrintable(QString::number(heard)));
+    }
+
     void longMp3PlaysOnPastItsFirstPart() {
         // The first 2 s are decoded while opening, the rest in the
         // background; the tone must run through the join without a gap.

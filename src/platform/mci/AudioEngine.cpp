@@ -19,8 +19,15 @@ Mix_Chunk silenceChunk = {0, silence, sizeof silence, MIX_MAX_VOLUME};
 
 constexpr int InitialChannels = 16;
 
-void SDLCALL renderVoice(int, void* stream, int len, void* voice) {
-    static_cast<Voice*>(voice)->render(static_cast<Uint8*>(stream), len);
+void SDLCALL renderVoice(int, void* stream, int len, void* data) {
+    auto* slot = static_cast<AudioEngine::Slot*>(data);
+    int64_t frames = len / device::FrameBytes;
+    const int64_t left = slot->left.load(std::memory_order_relaxed);
+    if (left >= 0) frames = std::min(frames, left);
+    if (frames == 0) return;
+    slot->voice->render(static_cast<Uint8*>(stream), int(frames) * device::FrameBytes);
+    slot->played.fetch_add(frames, std::memory_order_relaxed);
+    if (left >= 0) slot->left.store(left - frames, std::memory_order_release);
 }
 
 // Runs after every mixed period, whether anything plays or not.
@@ -129,9 +136,19 @@ void AudioEngine::freeChannel(int channel) {
     used_[size_t(channel)] = false;
 }
 
-void AudioEngine::start(int channel, Voice* voice) {
+AudioEngine::Slot& AudioEngine::slot(int channel) {
+    if (slots_.size() <= size_t(channel)) slots_.resize(size_t(channel) + 1);
+    if (!slots_[size_t(channel)]) slots_[size_t(channel)] = std::make_unique<Slot>();
+    return *slots_[size_t(channel)];
+}
+
+void AudioEngine::start(int channel, Voice* voice, int64_t frames) {
     halt(channel);
-    Mix_RegisterEffect(channel, renderVoice, nullptr, voice);
+    Slot& s = slot(channel);
+    s.voice = voice;
+    s.left.store(frames);
+    s.played.store(0);
+    Mix_RegisterEffect(channel, renderVoice, nullptr, &s);
     Mix_PlayChannel(channel, &silenceChunk, -1);
 }
 
@@ -142,7 +159,13 @@ void AudioEngine::halt(int channel) {
 }
 
 bool AudioEngine::isPlaying(int channel, const Voice* voice) const {
-    return open_ && Mix_Playing(channel) && !voice->finished();
+    if (!open_ || !Mix_Playing(channel) || voice->finished()) return false;
+    return size_t(channel) >= slots_.size() || !slots_[size_t(channel)] || slots_[size_t(channel)]->left.load(std::memory_order_acquire) != 0;
+}
+
+int64_t AudioEngine::framesPlayed(int channel) const {
+    if (size_t(channel) >= slots_.size() || !slots_[size_t(channel)]) return 0;
+    return slots_[size_t(channel)]->played.load();
 }
 
 }  // namespace mci

@@ -126,12 +126,25 @@ int Interpreter::play(const Command& command) {
     if (it == devices_.end()) return mcierr::InvalidDeviceName;
     Device& device = it->second;
     if (!deviceReady()) return mcierr::Hardware;
-    engine_.halt(device.channel);
+    halt(device);
+    // Without "from" play goes on where it stopped, or starts over once the
+    // sound has played to its end.
+    const uint32_t startMs = command.fromMs ? *command.fromMs : device.voice->finished() ? 0 : device.positionMs;
+    if (command.toMs && *command.toMs < startMs) return mcierr::OutOfRange;
     const int error = command.fromMs ? device.voice->seek(*command.fromMs) : device.voice->resume();
     if (error) return error;
-    engine_.start(device.channel, device.voice.get());
+    const int64_t frames = command.toMs ? int64_t(*command.toMs - startMs) * device::Rate / 1000 : -1;
+    device.positionMs = startMs;
+    device.started = true;
+    engine_.start(device.channel, device.voice.get(), frames);
     if (command.wait) waitUntilDone(device);
     return 0;
+}
+
+void Interpreter::halt(Device& device) {
+    engine_.halt(device.channel);
+    if (device.started) device.positionMs += uint32_t(engine_.framesPlayed(device.channel) * 1000 / device::Rate);
+    device.started = false;
 }
 
 void Interpreter::waitUntilDone(const Device& device) {
@@ -145,7 +158,7 @@ void Interpreter::waitUntilDone(const Device& device) {
 int Interpreter::stop(const Command& command) {
     const auto it = find(command.device);
     if (it == devices_.end()) return mcierr::InvalidDeviceName;
-    engine_.halt(it->second.channel);
+    halt(it->second);
     return 0;
 }
 

@@ -44,12 +44,16 @@ private:
     struct Device {
         std::unique_ptr<Voice> voice;
         int channel = -1;
+        uint32_t positionMs = 0;  // where the last play started, until it is halted
+        bool started = false;
     };
 
     int open(const Command& command);
     int play(const Command& command);
     int stop(const Command& command);
     int close(const Command& command);
+    // Halts the device's channel and moves its position on by what it played.
+    void halt(Device& device);
     void closeDevice(std::map<QString, Device>::iterator it);
     // Opens the device, or reopens it when it was lost; false without one.
     bool deviceReady();

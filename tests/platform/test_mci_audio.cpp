@@ -12,8 +12,10 @@
 
 #include <SDL_mixer.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 using testmedia::DiskAudio;
 
@@ -156,22 +158,28 @@ private slots:
         QFETCH(QByteArray, type);
         QCOMPARE(send(openCommand(file, type.constData(), "W")), 0);
         MixTap::install();
-        // A few times: the press lands anywhere in a period.
-        for (int i = 0; i < 3; ++i) {
+        // Several times: the press lands anywhere in a period, and the
+        // machine may hold up the waiting thread now and then.
+        std::vector<qint64> lateness;
+        for (int i = 0; i < 5; ++i) {
             MixTap::start();
             QCOMPARE(send("play W from 0 wait"), 0);
             const qint64 returnedAt = qint64(MixTap::frames());
             QThread::msleep(40);
             const qint64 last = MixTap::lastSoundingFrame();
             QVERIFY2(last >= 0 || file == emptyMidi_, "nothing was heard");
-            // Not before the last sample was mixed, and before the mixer has
-            // produced a whole period beyond the one that held it. An MP3
-            // decoder ends with up to one MPEG frame (1152 samples) of
-            // digital silence that still belongs to the sound.
+            // Never before the last sample was mixed, never seconds late.
             const qint64 late = returnedAt - (last + 1);
-            const qint64 allowed = 2 * 256 + (type == "mpegvideo" ? 1152 : 0);
-            QVERIFY2(late >= 0 && late < allowed, qPrintable(QStringLiteral("%1 frames after the end").arg(late)));
+            QVERIFY2(late >= 0 && late < 44100 / 4, qPrintable(QStringLiteral("%1 frames after the end").arg(late)));
+            lateness.push_back(late);
         }
+        // Typically before the mixer has produced a whole period beyond the
+        // one that held the end. An MP3 decoder ends with up to one MPEG
+        // frame (1152 samples) of digital silence that still belongs to the
+        // sound.
+        std::sort(lateness.begin(), lateness.end());
+        const qint64 allowed = 2 * 256 + (type == "mpegvideo" ? 1152 : 0);
+        QVERIFY2(lateness[2] < allowed, qPrintable(QStringLiteral("median %1 frames after the end").arg(lateness[2])));
     }
 
     void repeatedPressRestartsFromTheBeginning() {

@@ -6,16 +6,17 @@
 //         a WAV and a MIDI file;
 //   odd:  the bytes of a sound file, written into that folder and opened,
 //         played and closed as WAV, MP3 and MIDI.
-// File access stays inside the temporary folder: commands naming absolute
-// paths, parent folders or backslashes are parsed but not carried out, and
-// "wait" is dropped (it would only sleep in real time).
+// File access stays inside the temporary folder: a relative path in an open
+// command is taken inside it, commands naming absolute paths, parent folders
+// or backslashes are parsed but not carried out, and "wait" is dropped (it
+// would only sleep in real time). The working directory is left alone:
+// libFuzzer writes its corpus and artifacts relative to it.
 #include "platform/CodePage932.h"
 #include "platform/mci/Interpreter.h"
 #include "platform/mci/MciCommand.h"
 #include "platform/mci/MidiFile.h"
 
 #include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -35,7 +36,6 @@ struct Fixture {
 
     Fixture() {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
-        QDir::setCurrent(dir.path());
         // 0.05 s of 16-bit mono silence with one loud sample.
         QByteArray wav("RIFF\x00\x00\x00\x00WAVEfmt "
                        "\x10\x00\x00\x00\x01\x00\x01\x00\x44\xAC\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00"
@@ -65,6 +65,9 @@ bool staysInFolder(const mci::Command& c) {
     return !path.startsWith(QLatin1Char('/')) && !path.contains(QLatin1String("..")) && !path.contains(QLatin1Char('\\'));
 }
 
+// The folder's path in front of a file name, as the service reads it.
+QByteArray inFolder(const Fixture& f, const QByteArray& name) { return cp932::fromUnicode(f.dir.path() + QLatin1Char('/')) + name; }
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,13 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (const auto* command = std::get_if<mci::Command>(&parsed)) {
                 mci::Command c = *command;
                 c.wait = false;
-                if (staysInFolder(c)) f.interpreter.execute(c);
+                if (!staysInFolder(c)) continue;
+                if (c.verb == mci::Verb::Open) c.device = inFolder(f, c.device);
+                f.interpreter.execute(c);
             }
         }
     } else {
         mci::inspectMidi(rest);
         writeFile(f.dir.filePath(QStringLiteral("input.bin")), rest);
-        if (f.interpreter.execute(QByteArray("open input.bin type mpegvideo alias x")) == 0) {
+        if (f.interpreter.execute("open \"" + inFolder(f, "input.bin") + "\" type mpegvideo alias x") == 0) {
             f.interpreter.execute(QByteArray("play x from 0"));
             f.interpreter.execute(QByteArray("stop x"));
             f.interpreter.execute(QByteArray("play x"));

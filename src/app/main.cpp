@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Forms.h"
+#include "app/SoundWarmUp.h"
 #include "app/Startup.h"
 #include "app/ZumbleApplication.h"
 #include "button/frmBase.h"
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
 
     frmBase& button = Forms::Base();
     button.show();
+    warmUpSoundInBackground();
     // A file given at start (a double-clicked .zm1) opens once the window is
     // up, as the Open command would, so its messages appear over the button.
     if (!line.dataFile.isEmpty()) DataFileCommands::OpenStartupFile(line.dataFile);

@@ -60,6 +60,12 @@ private slots:
         c = std::get<Command>(mci::parseCommand("stop a"));
         QCOMPARE(c.verb, Verb::Stop);
         QVERIFY(!c.fromMs);
+        // Valid keywords the program itself never sends.
+        c = std::get<Command>(mci::parseCommand("play a from 10 to 500 notify wait"));
+        QCOMPARE(c.fromMs, std::optional<uint32_t>(10));
+        QCOMPARE(c.toMs, std::optional<uint32_t>(500));
+        QVERIFY(c.notify && c.wait);
+        QVERIFY(std::get<Command>(mci::parseCommand("open \"x y.wav\" alias a notify")).notify);
     }
 
     void badStringsGetWindowsErrorNumbers_data() {
@@ -77,7 +83,12 @@ private slots:
         QTest::newRow("from not a number") << QByteArray("play A from zero") << 270;
         QTest::newRow("from negative") << QByteArray("play A from -1") << 270;
         QTest::newRow("from too big") << QByteArray("play A from 4294967296") << 270;
-        QTest::newRow("unknown keyword") << QByteArray("play A to 5") << 259;
+        QTest::newRow("unknown keyword") << QByteArray("play A until 5") << 259;
+        QTest::newRow("text after a quote") << QByteArray("open \"x.wav\"type waveaudio alias A") << 305;
+        QTest::newRow("to without number") << QByteArray("play A to") << 270;
+        QTest::newRow("to twice") << QByteArray("play A to 5 to 6") << 295;
+        QTest::newRow("to on stop") << QByteArray("stop A to 5") << 259;
+        QTest::newRow("notify twice") << QByteArray("close A notify notify") << 295;
         QTest::newRow("extra word") << QByteArray("stop A now") << 259;
         QTest::newRow("type on play") << QByteArray("play A type waveaudio") << 259;
         QTest::newRow("unknown type") << QByteArray("open \"x.wav\" type cdaudio alias A") << 263;

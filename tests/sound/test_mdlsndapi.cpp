@@ -1,11 +1,14 @@
 // The exact media command strings a sound channel sends, and when it sends none.
 #include "ScriptedDesktop.h"
+#include "TestMedia.h"
 #include "platform/App.h"
 #include "platform/CodePage932.h"
 #include "platform/Errors.h"
+#include "platform/mci/MciService.h"
 #include "sound/mdlSndAPI.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 class TestMdlSndApi : public QObject {
@@ -89,6 +92,29 @@ private slots:
             "open \"" + QFile::encodeName(dir.path()) + "/\x89\xB9.wav\" type waveaudio alias " + A.toLatin1() + " wait";
         // The folder part is ASCII in a temporary directory, so both encodings agree there.
         QCOMPARE(desk.mciBytes[1], expected);
+    }
+
+    void namesThatComeBackChangedFromTheCodePageStillPlay() {
+        // 〜 (U+301C) goes to the media service as 0x8160, which comes back
+        // as ～ (U+FF5E): the file must be found and heard all the same.
+        const QString out = dir.filePath("out.raw");
+        qputenv("SDL_AUDIODRIVER", "disk");
+        qputenv("SDL_DISKAUDIOFILE", out.toUtf8());
+        const QString p = dir.filePath(QStringLiteral("テーマ\u301CA.wav"));
+        QVERIFY(testmedia::writeToneWav(p, {{440, 0.3}}));
+        QVERIFY(cp932::toUnicode(cp932::fromUnicode(p)) != p);
+        ScriptedDesktop desk;
+        QList<int> results;
+        desk.mci = [&](const QByteArray& c) {
+            results << MciService::instance().sendString(c);
+            return results.last();
+        };
+        PlayMciSound(p, "P1", false, 0);
+        QCOMPARE(results, QList<int>({263, 0, 0, 0}));  // close (not open yet), open, stop, play
+        QThread::msleep(500);
+        CloseMciSounds();
+        MciService::instance().shutdown();
+        QVERIFY(!testmedia::DiskAudio::read(out).silent());
     }
 
     void unusablePathRaisesBeforeAnythingIsSent() {

@@ -1,13 +1,13 @@
 #include "platform/mci/Interpreter.h"
 
 #include "platform/CodePage932.h"
+#include "platform/FileSystem.h"
 #include "platform/mci/MciErrors.h"
 #include "platform/mci/Sound.h"
 #include "platform/mci/SoundLoader.h"
 #include "platform/mci/MidiVoice.h"
 #include "platform/mci/Voice.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <SDL.h>
@@ -22,11 +22,14 @@ QString aliasKey(const QByteArray& alias) { return cp932::toUnicode(alias).toCas
 
 // Paths arrive as Windows writes them; on this system a backslash is an
 // ordinary file-name character, so a path that does not exist as written is
-// tried again with backslashes as separators.
+// tried again with backslashes as separators. Some characters do not survive
+// the trip through code page 932 (〜 comes back as ～), so a path that still
+// names nothing is looked up by its code-page bytes.
 QFileInfo resolvePath(const QByteArray& element) {
     const QString path = cp932::toUnicode(element);
     QFileInfo info(path);
     if (!info.exists() && path.contains(QLatin1Char('\\'))) info = QFileInfo(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    if (!info.exists()) info = QFileInfo(resolveCodePagePath(info.filePath()));
     return info;
 }
 
@@ -58,6 +61,14 @@ void Interpreter::warmUp() {
     if (engine_.open()) pool_.prepare();
 }
 
+bool Interpreter::deviceReady() {
+    if (!engine_.isOpen()) return engine_.open();
+    if (engine_.isAlive()) return true;
+    // Lost under us: every channel falls silent, and the aliases keep their
+    // channels on the new device.
+    return engine_.reopen();
+}
+
 void Interpreter::shutdown() {
     while (!devices_.empty()) closeDevice(devices_.begin());
     decoder_.stop();
@@ -86,7 +97,7 @@ int Interpreter::open(const Command& command) {
     const QFileInfo file = resolvePath(command.device);
     if (!file.exists()) return mcierr::FileNotFound;
     if (!file.isFile() || !file.isReadable()) return mcierr::InvalidFile;
-    if (!engine_.open()) return mcierr::Hardware;
+    if (!deviceReady()) return mcierr::Hardware;
 
     const SoundCache::Key cacheKey{file.absoluteFilePath(), file.size(), file.lastModified().toMSecsSinceEpoch()};
     std::shared_ptr<Sound> sound = cache_.find(cacheKey);
@@ -114,32 +125,40 @@ int Interpreter::play(const Command& command) {
     const auto it = find(command.device);
     if (it == devices_.end()) return mcierr::InvalidDeviceName;
     Device& device = it->second;
-    engine_.halt(device.channel);
+    if (!deviceReady()) return mcierr::Hardware;
+    halt(device);
+    // Without "from" play goes on where it stopped, or starts over once the
+    // sound has played to its end.
+    const uint32_t startMs = command.fromMs ? *command.fromMs : device.voice->finished() ? 0 : device.positionMs;
+    if (command.toMs && *command.toMs < startMs) return mcierr::OutOfRange;
     const int error = command.fromMs ? device.voice->seek(*command.fromMs) : device.voice->resume();
     if (error) return error;
-    engine_.start(device.channel, device.voice.get());
-    if (command.wait) waitUntilDone(device, command.fromMs.value_or(0));
+    const int64_t frames = command.toMs ? int64_t(*command.toMs - startMs) * device::Rate / 1000 : -1;
+    device.positionMs = startMs;
+    device.started = true;
+    engine_.start(device.channel, device.voice.get(), frames);
+    if (command.wait) waitUntilDone(device);
     return 0;
 }
 
-void Interpreter::waitUntilDone(const Device& device, uint32_t fromMs) {
-    QElapsedTimer clock;
-    clock.start();
-    const Sound& sound = *device.voice->sound();
-    while (engine_.isPlaying(device.channel, device.voice.get())) {
-        // The length can still grow while a long MP3 decodes; the limit
-        // follows it, and a decode in progress always finishes.
-        const double remaining = std::max(0.0, sound.seconds() - fromMs / 1000.0);
-        const qint64 limit = qint64(remaining * 1000) + WaitMarginMs;
-        if (sound.isComplete() && clock.elapsed() > limit) break;
-        SDL_Delay(2);
-    }
+void Interpreter::halt(Device& device) {
+    engine_.halt(device.channel);
+    if (device.started) device.positionMs += uint32_t(engine_.framesPlayed(device.channel) * 1000 / device::Rate);
+    device.started = false;
+}
+
+void Interpreter::waitUntilDone(const Device& device) {
+    // The voice says on the audio thread when it has rendered its last
+    // sample; looking every millisecond returns well within a period (5.8 ms)
+    // of that. The sound's length plays no part: a streamed sound may not
+    // know it. A device that stops mixing ends the wait, so nothing hangs.
+    while (engine_.isPlaying(device.channel, device.voice.get()) && engine_.isAlive()) SDL_Delay(1);
 }
 
 int Interpreter::stop(const Command& command) {
     const auto it = find(command.device);
     if (it == devices_.end()) return mcierr::InvalidDeviceName;
-    engine_.halt(it->second.channel);
+    halt(it->second);
     return 0;
 }
 

@@ -39,22 +39,25 @@ public:
     // program's own footprint plus the sound in use.
     static constexpr size_t CacheEntries = 8;
     static constexpr size_t CacheBytes = 16u * 1024 * 1024;
-    // "play ... wait" gives up this long after the sound should have ended,
-    // so a stalled device cannot hang the caller.
-    static constexpr int WaitMarginMs = 2000;
 
 private:
     struct Device {
         std::unique_ptr<Voice> voice;
         int channel = -1;
+        uint32_t positionMs = 0;  // where the last play started, until it is halted
+        bool started = false;
     };
 
     int open(const Command& command);
     int play(const Command& command);
     int stop(const Command& command);
     int close(const Command& command);
+    // Halts the device's channel and moves its position on by what it played.
+    void halt(Device& device);
     void closeDevice(std::map<QString, Device>::iterator it);
-    void waitUntilDone(const Device& device, uint32_t fromMs);
+    // Opens the device, or reopens it when it was lost; false without one.
+    bool deviceReady();
+    void waitUntilDone(const Device& device);
     std::map<QString, Device>::iterator find(const QByteArray& alias);
 
     BackgroundDecoder decoder_;

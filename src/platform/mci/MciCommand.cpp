@@ -55,6 +55,9 @@ std::variant<QList<Word>, int> tokenize(const QByteArray& text) {
         if (text[i] == '"') {
             const qsizetype close = text.indexOf('"', i + 1);
             if (close < 0) return mcierr::NoClosingQuote;
+            // A quoted word ends where its quote closes: "x.wav"type is one
+            // word too many run together.
+            if (close + 1 < n && !isBlank(text[close + 1])) return mcierr::ExtraCharacters;
             words.append({text.mid(i + 1, close - i - 1), true});
             i = close + 1;
             continue;
@@ -89,6 +92,9 @@ ParseResult parseCommand(const QByteArray& text) {
         if (isKeyword(word, "wait")) {
             if (command.wait) return mcierr::DuplicateFlags;
             command.wait = true;
+        } else if (isKeyword(word, "notify")) {
+            if (command.notify) return mcierr::DuplicateFlags;
+            command.notify = true;
         } else if (command.verb == Verb::Open && isKeyword(word, "type")) {
             if (haveType) return mcierr::DuplicateFlags;
             if (!hasValue) return mcierr::MissingStringArgument;
@@ -101,11 +107,12 @@ ParseResult parseCommand(const QByteArray& text) {
             if (!hasValue || words[i + 1].text.isEmpty()) return mcierr::MissingStringArgument;
             command.alias = words[++i].text;
             haveAlias = true;
-        } else if (command.verb == Verb::Play && isKeyword(word, "from")) {
-            if (command.fromMs) return mcierr::DuplicateFlags;
+        } else if (command.verb == Verb::Play && (isKeyword(word, "from") || isKeyword(word, "to"))) {
+            std::optional<uint32_t>& position = isKeyword(word, "from") ? command.fromMs : command.toMs;
+            if (position) return mcierr::DuplicateFlags;
             const std::optional<uint32_t> ms = hasValue ? parseUnsigned(words[++i].text) : std::nullopt;
             if (!ms) return mcierr::BadInteger;
-            command.fromMs = ms;
+            position = ms;
         } else {
             return mcierr::UnrecognizedKeyword;
         }

@@ -6,10 +6,12 @@
 // Grammar (verbs and keywords are ASCII and case-insensitive; words are
 // separated by spaces or tabs; a word that starts with a double quote runs to
 // the next double quote, which may enclose spaces):
-//   open <element> [type <devtype>] [alias <name>] [wait]
-//   play <name> [from <ms>] [wait]
-//   stop <name> [wait]
-//   close <name> [wait]
+//   open <element> [type <devtype>] [alias <name>] [wait] [notify]
+//   play <name> [from <ms>] [to <ms>] [wait] [notify]
+//   stop <name> [wait] [notify]
+//   close <name> [wait] [notify]
+// "notify" asks for a message to a callback window when the command is done;
+// callers pass none, so it is accepted and changes nothing.
 // The bytes are code page 932; quotes and spaces never occur inside a
 // double-byte character, so splitting bytewise is safe.
 #include <QByteArray>
@@ -30,7 +32,9 @@ struct Command {
     QByteArray alias;           // open: the alias (empty: the element names the device)
     DeviceType type = DeviceType::Unspecified;
     std::optional<uint32_t> fromMs;  // play: start position
+    std::optional<uint32_t> toMs;    // play: where to stop
     bool wait = false;
+    bool notify = false;
 };
 
 // Either a command or an error number from MciErrors.h.

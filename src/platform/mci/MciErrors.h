@@ -22,4 +22,5 @@ constexpr int NoClosingQuote = 294;
 constexpr int DuplicateFlags = 295;
 constexpr int InvalidFile = 296;
 constexpr int FilenameRequired = 304;
+constexpr int ExtraCharacters = 305;       // text straight after a closing quote
 }

@@ -10,6 +10,7 @@ namespace {
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+uint32_t le32(const uint8_t* p) { return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]; }
 
 class Reader {
 public:
@@ -113,7 +114,28 @@ bool scanTrack(Reader r, TrackScan& scan, std::map<uint64_t, uint32_t>& tempos) 
 
 }  // namespace
 
-std::optional<MidiInfo> inspectMidi(const QByteArray& bytes) {
+bool isRiffMidi(const QByteArray& start) { return start.size() >= 12 && start.startsWith("RIFF") && start.mid(8, 4) == "RMID"; }
+
+QByteArray unwrapRiffMidi(const QByteArray& bytes) {
+    if (!isRiffMidi(bytes)) return bytes;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const size_t size = size_t(bytes.size());
+    // Chunks after the form type, each padded to an even length; the
+    // "data" chunk holds the Standard MIDI File.
+    size_t offset = 12;
+    while (size - offset >= 8) {
+        const uint32_t length = le32(data + offset + 4);
+        if (length > size - offset - 8) return {};
+        if (QByteArray::fromRawData(bytes.constData() + offset, 4) == "data")
+            return QByteArray::fromRawData(bytes.constData() + offset + 8, qsizetype(length));
+        offset += 8 + size_t(length) + (length & 1);
+        if (offset > size) return {};
+    }
+    return {};
+}
+
+std::optional<MidiInfo> inspectMidi(const QByteArray& wrapped) {
+    const QByteArray bytes = unwrapRiffMidi(wrapped);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     const size_t size = size_t(bytes.size());
     if (size < 14 || bytes.left(4) != "MThd") return std::nullopt;

@@ -17,6 +17,14 @@ struct MidiInfo {
 // Nothing when the bytes are not a well-formed Standard MIDI File: header
 // chunk, every chunk length inside the file, as many track chunks as the
 // header announces, and every event in every track complete.
+// A RIFF MIDI file (RMID) is inspected by the Standard MIDI File it wraps.
 std::optional<MidiInfo> inspectMidi(const QByteArray& bytes);
+
+// True when the file starts as a RIFF MIDI file ("RIFF", size, "RMID").
+bool isRiffMidi(const QByteArray& start);
+// The Standard MIDI File inside a RIFF MIDI file (its "data" chunk), or the
+// bytes themselves when they are not wrapped. Empty when the wrapper is
+// broken. The result may point into `bytes`.
+QByteArray unwrapRiffMidi(const QByteArray& bytes);
 
 }  // namespace mci

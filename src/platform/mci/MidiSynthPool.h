@@ -3,9 +3,15 @@
 // soundfont is the slow part of playing MIDI, so it happens once per
 // synthesiser and synthesisers are handed back here when an alias closes,
 // ready for the next open. One synthesiser serves one playing alias.
+//
+// Every sample of the soundfont is read into memory while the synthesiser
+// is made (about 6 MB for the General MIDI set, some 50 ms): a synthesiser
+// that loaded samples on demand would read them from disk inside the audio
+// callback the first time a file used an instrument, and again after every
+// reset.
 #include <QString>
 
-#include <mutex>
+#include <atomic>
 #include <vector>
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
@@ -30,10 +36,16 @@ public:
     // Deletes every free synthesiser (all must have been released).
     void clear();
 
-    // Output gain. At FluidSynth's default (0.2) a piano, bass and drums
-    // piece on this soundfont peaks at -17 dBFS; at 1.0 it peaks near -3 dBFS
-    // like a normalised WAV, and 1.5 already clips.
-    static constexpr double Gain = 1.0;
+    // Reads from soundfont files since the program started: nothing may
+    // read while a MIDI voice plays (the audio thread must not wait on a disk).
+    static long soundfontReads() { return reads_.load(); }
+
+    // Output gain. At 1.0 one sustained string note of this soundfont already
+    // clips, and a piano, bass and drums piece peaks near -3 dBFS; at 0.6 a
+    // piano note peaks near -19 dBFS and such a piece near -7 dBFS. Louder
+    // passages (string and organ chords) are held under full scale by the
+    // voice's limiter.
+    static constexpr double Gain = 0.6;
 
 private:
     fluid_synth_t* create();
@@ -42,6 +54,8 @@ private:
     fluid_settings_t* settings_ = nullptr;
     std::vector<fluid_synth_t*> free_;
     bool soundfontMissing_ = false;
+    static std::atomic<long> reads_;
+    friend struct SoundfontFile;
 };
 
 }  // namespace mci

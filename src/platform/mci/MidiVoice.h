@@ -1,6 +1,8 @@
 #pragma once
 #include "platform/mci/Voice.h"
 
+#include <vector>
+
 typedef struct _fluid_synth_t fluid_synth_t;
 typedef struct _fluid_player_t fluid_player_t;
 
@@ -10,6 +12,11 @@ class MidiSynthPool;
 
 // MIDI: a FluidSynth player driving a synthesiser from the pool, rendered
 // period by period, so a long file starts as fast as a short one.
+//
+// The sound ends by the file's clock, not the synthesiser's: once the last
+// event has played, notes get a short release tail and are then faded and
+// silenced, even a held note that never got its note-off. A limiter keeps
+// dense passages under full scale.
 class MidiVoice final : public Voice {
 public:
     // Null when the pool cannot make a synthesiser (no soundfont).
@@ -19,15 +26,29 @@ public:
     int seek(uint32_t ms) override;
     int resume() override;
 
+    // How long notes may ring on after the file's last event.
+    static constexpr int TailFrames = 44100;
+    // The last part of the tail fades out, so a cut note does not click.
+    static constexpr int FadeFrames = 44100 / 20;
+    // The limiter's ceiling (of full scale).
+    static constexpr float Ceiling = 0.89f;  // -1 dBFS
+    // Below this level (-60 dBFS) a dying note is no longer heard.
+    static constexpr float QuietLevel = 0.001f;
+
 private:
-    MidiVoice(std::shared_ptr<Sound> sound, MidiSynthPool& pool, fluid_synth_t* synth)
-        : Voice(std::move(sound)), pool_(pool), synth_(synth) {}
+    MidiVoice(std::shared_ptr<Sound> sound, MidiSynthPool& pool, fluid_synth_t* synth);
     void dropPlayer();
+    // Limits, fades and converts `frames` rendered frames into `out`.
+    void finish(const float* in, int16_t* out, int frames);
 
     MidiSynthPool& pool_;
     fluid_synth_t* synth_;
     fluid_player_t* player_ = nullptr;
-    int64_t tailFrames_ = 0;  // frames rendered since the player finished
+    int64_t played_ = 0;    // frames rendered since the start
+    int64_t lastEvent_ = 0; // frame of the file's last event
+    float envelope_ = 0;    // the limiter's peak follower
+    float peak_ = 0;        // largest level of the period being rendered
+    std::vector<float> scratch_;
 };
 
 }  // namespace mci

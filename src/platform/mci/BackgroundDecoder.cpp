@@ -39,8 +39,14 @@ void BackgroundDecoder::run() {
             for (auto& stream : incoming_) streams.push_back(std::move(stream));
             incoming_.clear();
         }
-        // Newest first: a fresh press needs its first frames before the
-        // head it is playing runs out, older streams have a full ring.
+        // Cancelled streams go first, handing their open file back to their
+        // sound for the next stream (a repeated press cancels one stream
+        // and starts another of the same sound). Then newest first: a fresh
+        // press needs its first frames before the head it is playing runs
+        // out, older streams have a full ring.
+        for (auto& stream : streams)
+            if (stream->cancelled() && stream->fill() == PcmStream::Turn::Done) stream.reset();
+        std::erase(streams, nullptr);
         worked = false;
         for (auto it = streams.rbegin(); it != streams.rend(); ++it) {
             const PcmStream::Turn turn = (*it)->fill();

@@ -3,6 +3,10 @@
 // lock. mpg123 reads through hooks over a window of the file: the whole file
 // for a plain MP3, the data chunk for an MP3 inside a RIFF WAVE. Its frame
 // index makes seeking back to the head cheap on a repeated press.
+//
+// The length mpg123 gives at first is a guess from the first frame (seconds
+// off for a VBR file without a frame count); the reader measures it exactly
+// in the background.
 #include "platform/mci/PcmSource.h"
 
 #define MPG123_NO_LARGENAME
@@ -93,6 +97,7 @@ public:
     }
 
     long read(int16_t* out, long frames) override {
+        primed_ = true;
         long done = 0;
         while (done < frames) {
             size_t bytes = 0;
@@ -110,6 +115,12 @@ public:
     }
 
     bool seek(int64_t frame) override {
+        // A handle that has decoded nothing yet lands some way off the
+        // frame asked for; after one read its seeks are exact.
+        if (!primed_) {
+            int16_t scratch[64 * device::Channels];
+            if (read(scratch, 64) < 0) return false;
+        }
         const off_t at = mpg123_seek(mh_, off_t(frame), SEEK_SET);
         if (at < 0) return false;
         position_ = at;
@@ -122,12 +133,22 @@ public:
         const off_t length = mpg123_length(mh_);
         return length > 0 ? int64_t(length) : 0;
     }
-    bool framesExact() const override { return false; }
+    bool framesExact() const override { return measured_; }
+    bool measure() override {
+        if (!measured_ && !measureTried_) {
+            measureTried_ = true;
+            measured_ = mpg123_scan(mh_) == MPG123_OK;
+        }
+        return measured_;
+    }
 
 private:
     mpg123_handle* mh_ = nullptr;
     Window window_;
     bool failed_ = false;
+    bool primed_ = false;
+    bool measured_ = false;
+    bool measureTried_ = false;
 };
 
 }  // namespace

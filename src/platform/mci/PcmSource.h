@@ -27,6 +27,11 @@ public:
     // a frame count in its header gives an estimate).
     virtual int64_t frames() const = 0;
     virtual bool framesExact() const = 0;
+    // Makes frames() exact by going through the whole file (for MP3, every
+    // frame header, which also completes the seek index), keeping the
+    // position. False when that fails. Slow for a long file: only the reader
+    // thread calls it, while its ring is full.
+    virtual bool measure() { return framesExact(); }
 
 protected:
     PcmSource() = default;

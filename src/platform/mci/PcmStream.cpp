@@ -79,6 +79,13 @@ PcmStream::Turn PcmStream::fill() {
         done += n;
         written_.store(w + uint64_t(n), std::memory_order_release);
     }
+    if (done == 0 && !sound_->isComplete() && source_->measure()) {
+        // The ring is full, so there is time to go through the file once
+        // for its exact length (an MP3's first guess can be seconds off).
+        sound_->frames.store(source_->frames(), std::memory_order_release);
+        sound_->complete.store(true, std::memory_order_release);
+        return Turn::Worked;
+    }
     return done > 0 ? Turn::Worked : Turn::Idle;
 }
 

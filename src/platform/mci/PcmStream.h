@@ -38,8 +38,11 @@ public:
     Turn fill();
 
     void cancel() { cancelled_.store(true, std::memory_order_release); }
+    bool cancelled() const { return cancelled_.load(std::memory_order_acquire); }
     // The file could not be read to its end (vanished, truncated, corrupt).
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // Failed before a single frame came: the file could not be opened again.
+    bool failedEmpty() const { return failed() && written_.load(std::memory_order_acquire) == 0; }
 
     // About 1.5 s of audio: enough to ride out a slow disk for a while.
     static constexpr int64_t RingFrames = 1 << 16;

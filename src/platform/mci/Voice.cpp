@@ -28,6 +28,9 @@ void PcmVoice::render(Uint8* bytes, int len) {
     if (position_ < sound.headFrames) {
         done = long(std::min<int64_t>(frames, sound.headFrames - position_));
         std::memcpy(out, sound.head.data() + position_ * device::Channels, size_t(done) * device::FrameBytes);
+        // Nothing will follow the head (the file is gone): fade its end
+        // instead of cutting it off.
+        if (stream_ && stream_->failedEmpty()) fadeHeadEnd(out, position_, done);
         position_ += done;
     }
     if (done < frames) {
@@ -47,6 +50,15 @@ void PcmVoice::render(Uint8* bytes, int len) {
     }
     std::memset(out + done * device::Channels, 0, size_t(frames - done) * device::FrameBytes);
     reported_.store(position_, std::memory_order_release);
+}
+
+void PcmVoice::fadeHeadEnd(int16_t* out, int64_t from, long frames) const {
+    const int64_t fadeStart = sound_->headFrames - PcmStream::FadeFrames;
+    for (long i = std::max<long>(0, long(fadeStart - from)); i < frames; ++i) {
+        const int64_t left = sound_->headFrames - 1 - (from + i);
+        for (int c = 0; c < device::Channels; ++c)
+            out[i * device::Channels + c] = int16_t(out[i * device::Channels + c] * left / PcmStream::FadeFrames);
+    }
 }
 
 void PcmVoice::startStream() {

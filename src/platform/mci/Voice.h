@@ -62,6 +62,7 @@ public:
 
 private:
     void startStream();
+    void fadeHeadEnd(int16_t* out, int64_t from, long frames) const;
 
     BackgroundDecoder& reader_;
     std::shared_ptr<PcmStream> stream_;

@@ -53,7 +53,10 @@ public:
     }
 
     long read(int16_t* out, long frames) override {
-        if (frames <= 0) return 0;
+        // The converter's tail is padded out with silence (see below); the
+        // length from the header says where the audio ends.
+        if (!direct_) frames = long(std::min<int64_t>(frames, std::max<int64_t>(0, this->frames() - position_)));
+        if (frames <= 0) return failed_ ? -1 : 0;
         long done = direct_ ? readDirect(out, frames) : readConverted(out, frames);
         if (done > 0) {
             position_ += done;
@@ -112,11 +115,11 @@ private:
         switch (spec_.formatTag) {
         case 3: return AUDIO_F32LSB;  // 64-bit floats are narrowed first
         case 6:
-        case 7: return AUDIO_S16SYS;  // expanded from the 8-bit code first
+        case 7: return AUDIO_S16LSB;  // expanded from the 8-bit code first
         default: break;
         }
         switch (spec_.bitsPerSample) {
-        case 8: return AUDIO_U8;
+        case 8:  // widened to 16-bit first, like the 8-bit codes
         case 16: return AUDIO_S16LSB;
         default: return AUDIO_S32LSB;  // 24-bit is widened first
         }
@@ -152,6 +155,10 @@ private:
             raw_.resize(size_t(blockBytes));
             const ssize_t got = readBytes(raw_.data(), blockBytes) / spec_.blockAlign * spec_.blockAlign;
             if (got <= 0) {
+                // SDL's resampler keeps the last few milliseconds in its
+                // filter even when flushed: push silence through behind them.
+                const std::vector<uint8_t> padding(size_t(spec_.rate / 10 + 64) * 4 * size_t(spec_.channels), 0);
+                SDL_AudioStreamPut(converter_, padding.data(), int(padding.size()));
                 SDL_AudioStreamFlush(converter_);
                 flushed_ = true;
                 break;
@@ -173,10 +180,15 @@ private:
     const void* widen(size_t bytes) {
         widened_.clear();
         const auto* in = raw_.data();
-        if (spec_.formatTag == 6 || spec_.formatTag == 7) {
+        if (spec_.formatTag == 6 || spec_.formatTag == 7 || spec_.bitsPerSample == 8) {
             widened_.resize(bytes * 2);
-            auto* samples = reinterpret_cast<int16_t*>(widened_.data());
-            for (size_t i = 0; i < bytes; ++i) samples[i] = spec_.formatTag == 7 ? fromMuLaw(in[i]) : fromALaw(in[i]);
+            for (size_t i = 0; i < bytes; ++i) {
+                const int16_t v = spec_.formatTag == 7   ? fromMuLaw(in[i])
+                                  : spec_.formatTag == 6 ? fromALaw(in[i])
+                                                         : int16_t((in[i] - 128) * 256);
+                const uint8_t le[2] = {uint8_t(v), uint8_t(uint16_t(v) >> 8)};
+                std::memcpy(widened_.data() + i * 2, le, 2);
+            }
         } else if (spec_.formatTag == 3 && spec_.bitsPerSample == 64) {
             widened_.resize(bytes / 2);
             for (size_t i = 0; i < bytes / 8; ++i) {

@@ -83,6 +83,18 @@ class TestMciStreaming : public QObject {
         QThread::msleep(150);
         return DiskAudio::read(out_, from);
     }
+    // What was written since `from` once it has ended in at least 0.3 s of
+    // silence (the disk driver's pace follows the machine's load, so a
+    // fixed sleep is not enough), waiting at most `limitMs`.
+    DiskAudio untilQuiet(qint64 from, int limitMs) const {
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            const DiskAudio audio = since(from);
+            const qint64 last = audio.lastLoudFrame();
+            if (clock.elapsed() > limitMs || (last >= 0 && audio.frames() - last > audio.rate() * 3 / 10)) return audio;
+        }
+    }
     // Plays `alias` from `fromMs` to its end; returns what was heard and how
     // long the waiting play took.
     DiskAudio playToEnd(const char* alias, uint32_t fromMs, qint64* waitedMs = nullptr) {
@@ -135,6 +147,7 @@ private slots:
         const double growth = residentMb() - before;
         QVERIFY2(growth < 12, qPrintable(QStringLiteral("grew by %1 MB").arg(growth)));
 
+        QCOMPARE(send("stop L"), 0);
         qint64 waited = 0;
         const DiskAudio end = playToEnd("L", 598000, &waited);
         const qint64 first = end.firstLoudFrame();
@@ -174,20 +187,20 @@ private slots:
         QCOMPARE(send(open), 0);
         const qint64 from = mark();
         QCOMPARE(send("play R from 0"), 0);
-        QThread::msleep(1800);
+        QThread::msleep(2000);
         for (int press = 0; press < 2; ++press) {
             QCOMPARE(send("close R"), 0);
             QCOMPARE(send(open), 0);
             QCOMPARE(send("stop R"), 0);
             QCOMPARE(send("play R from 0"), 0);
-            QThread::msleep(1300);
+            QThread::msleep(2000);
         }
         QCOMPARE(send("close R"), 0);
         const DiskAudio audio = since(from);
         const qint64 first = audio.firstLoudFrame(0);
         QVERIFY(first >= 0);
-        // 1.2 s from the first press, found again twice further on.
-        const qint64 length = audio.rate() * 12 / 10;
+        // 0.9 s from the first press, found again twice further on.
+        const qint64 length = audio.rate() * 9 / 10;
         const qint64 second = findSamples(audio, first + audio.rate(), audio, first, length, tolerance);
         QVERIFY2(second > first, "the second press did not replay the opening");
         QVERIFY2(findSamples(audio, second + audio.rate(), audio, first, length, tolerance) > second, "nor did the third");
@@ -195,7 +208,7 @@ private slots:
 
     // A file cut short while it plays: what was read plays, then a short
     // fade, then silence, and the waiting play ends. The ring buffer holds
-    // up to 1.5 s read ahead, so the end comes within that of the cut.
+    // up to 3 s read ahead, so the end comes within that of the cut.
     void fileTruncatedWhilePlayingFadesToSilence() {
         const QString file = path(QStringLiteral("cut.wav"));
         QVERIFY(testmedia::writeToneWav(file, {{440, 10}}, 44100, 2));
@@ -204,14 +217,13 @@ private slots:
         QCOMPARE(send("play T from 0"), 0);
         QThread::msleep(700);
         QVERIFY(QFile::resize(file, 44 + 44100 * 4));
-        QThread::msleep(3500);
-        const DiskAudio audio = since(from);
+        const DiskAudio audio = untilQuiet(from, 15000);
         const qint64 first = audio.firstLoudFrame();
         QVERIFY(first >= 0);
         const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
-        QVERIFY2(heard > 0.7 && heard < 3.0, qPrintable(QString::number(heard)));
+        QVERIFY2(heard > 0.7 && heard < 4.0, qPrintable(QString::number(heard)));
         QVERIFY2(largestStep(audio, first, audio.frames()) < 1100, "the sound was cut off, not faded");
-        QVERIFY(DiskAudio::read(out_, mark() - audio.rate() / 2).silent());
+        QVERIFY(since(mark()).silent());
         // Played again, the 1 s left of it plays and the wait ends with it,
         // though the header still promises 10 s.
         qint64 waited = 0;
@@ -224,10 +236,11 @@ private slots:
     // A file deleted while it plays: the alias playing it keeps its open
     // file and plays on to the end. Another alias, pressed meanwhile, must
     // open the file again and cannot: it plays its decoded head, fades and
-    // ends. A new open is refused.
+    // ends. A new open is refused. (The file is longer than the read-ahead,
+    // so the first alias still holds its file when the second plays.)
     void fileDeletedWhilePlayingEndsInSilence() {
         const QString file = path(QStringLiteral("gone.wav"));
-        QVERIFY(testmedia::writeToneWav(file, {{440, 2}}, 44100, 2));
+        QVERIFY(testmedia::writeToneWav(file, {{440, 6}}, 44100, 2));
         QCOMPARE(send(openCommand(file, "waveaudio", "D1")), 0);
         QCOMPARE(send(openCommand(file, "waveaudio", "D2")), 0);
         const qint64 from = mark();
@@ -238,12 +251,11 @@ private slots:
         clock.start();
         QCOMPARE(send("play D2 from 0 wait"), 0);
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-        QThread::msleep(1800);
-        const DiskAudio audio = since(from);
+        const DiskAudio audio = untilQuiet(from, 20000);
         const qint64 first = audio.firstLoudFrame();
         QVERIFY(first >= 0);
         const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
-        QVERIFY2(heard > 1.95 && heard < 2.05, qPrintable(QString::number(heard)));
+        QVERIFY2(heard > 5.95 && heard < 6.05, qPrintable(QString::number(heard)));
         // Two tones of the same pitch add up to one of at most twice the
         // size; a head cut off would jump by far more.
         QVERIFY2(largestStep(audio, first, audio.frames()) < 2200, "the head was cut off, not faded");

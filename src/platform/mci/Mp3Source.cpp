@@ -78,6 +78,7 @@ public:
         if (!initialised()) return false;
         window_.fd = ::open(spec.path.constData(), O_RDONLY | O_CLOEXEC);
         if (window_.fd < 0) return false;
+        ::posix_fadvise(window_.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // a larger read-ahead
         window_.begin = spec.begin;
         window_.end = spec.end;
         int error = 0;

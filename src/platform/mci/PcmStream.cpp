@@ -34,6 +34,10 @@ bool PcmStream::drained() const {
     return read_.load(std::memory_order_relaxed) == written_.load(std::memory_order_acquire);
 }
 
+int64_t PcmStream::buffered() const {
+    return int64_t(written_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed));
+}
+
 int64_t PcmStream::freeFrames() const {
     return RingFrames - int64_t(written_.load(std::memory_order_relaxed) - read_.load(std::memory_order_acquire));
 }

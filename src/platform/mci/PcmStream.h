@@ -31,6 +31,9 @@ public:
     // True once the audio has ended (or the file failed) and every frame
     // was read.
     bool drained() const;
+    // Frames decoded and not yet read, and whether no more will come.
+    int64_t buffered() const;
+    bool ended() const { return ended_.load(std::memory_order_acquire); }
 
     // Reader thread: decodes into the free part of the ring, at most about
     // a tenth of a second per turn so other streams get theirs.
@@ -44,8 +47,9 @@ public:
     // Failed before a single frame came: the file could not be opened again.
     bool failedEmpty() const { return failed() && written_.load(std::memory_order_acquire) == 0; }
 
-    // About 1.5 s of audio: enough to ride out a slow disk for a while.
-    static constexpr int64_t RingFrames = 1 << 16;
+    // About 3 s of audio (512 KB): enough to ride out a slow or busy disk
+    // for a while.
+    static constexpr int64_t RingFrames = 1 << 17;
     // Ramp to silence written after the last frame of a file that failed,
     // so it fades instead of clicking.
     static constexpr int FadeFrames = device::Rate / 200;

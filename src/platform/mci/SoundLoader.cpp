@@ -124,8 +124,9 @@ std::optional<SourceSpec> sniffMp3(const File& file, const QByteArray& path) {
         if (next == at) break;
         at = next;
     }
-    const QByteArray window = file.read(at, Mp3SyncSearchBytes);
-    const std::optional<int64_t> frame = findMpegFrames(window, 0);
+    // Most files start with their frames: a small read finds them.
+    std::optional<int64_t> frame = findMpegFrames(file.read(at, 8192), 0);
+    if (!frame) frame = findMpegFrames(file.read(at, Mp3SyncSearchBytes), 0);
     if (!frame) return std::nullopt;
     SourceSpec spec;
     spec.codec = SourceSpec::Codec::Mp3;

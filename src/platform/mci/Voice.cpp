@@ -37,12 +37,15 @@ void PcmVoice::render(Uint8* bytes, int len) {
         if (!stream_) {
             finished_.store(true, std::memory_order_release);
         } else {
-            const long n = stream_->read(out + done * device::Channels, frames - done);
+            if (prerolling_ && (stream_->buffered() >= PrerollFrames || stream_->ended())) prerolling_ = false;
+            const long n = prerolling_ ? 0 : stream_->read(out + done * device::Channels, frames - done);
             position_ += n;
             done += n;
             if (done < frames) {
                 if (stream_->drained() || (starved_ += frames - done) > StallFrames)
                     finished_.store(true, std::memory_order_release);
+                else
+                    prerolling_ = true;
             } else {
                 starved_ = 0;
             }
@@ -68,6 +71,8 @@ void PcmVoice::startStream() {
     finished_.store(false);
     reported_.store(position_);
     if (sound_->wholeInHead) return;
+    // Behind the head the ring starts empty: let it fill a little first.
+    prerolling_ = position_ >= sound_->headFrames;
     // The head plays from memory; the stream picks up where it ends.
     stream_ = std::make_shared<PcmStream>(sound_, std::max(position_, sound_->headFrames));
     reader_.add(stream_);

@@ -45,7 +45,10 @@ protected:
 // the stream. A stream that fails (file truncated or unreadable) ends after
 // a short fade; a reader that delivers nothing for StallFrames (a disk that
 // hangs) ends the sound too, so nothing waits on a dead file forever.
-// Frames the reader is late with are silence, and the position holds.
+// Frames the reader is late with are silence, and the position holds; after
+// such a gap, and when play starts beyond the head, the voice waits until
+// PrerollFrames are buffered, so a struggling disk gives one gap, not a
+// stutter.
 class PcmVoice final : public Voice {
 public:
     PcmVoice(std::shared_ptr<Sound> sound, BackgroundDecoder& reader);
@@ -58,7 +61,8 @@ public:
     // file's first decoded frame, before the skipped leading silence).
     int64_t positionFrames() const { return reported_.load(std::memory_order_acquire); }
 
-    static constexpr int64_t StallFrames = 3 * 44100;
+    static constexpr int64_t StallFrames = 5 * 44100;
+    static constexpr int64_t PrerollFrames = 44100 / 5;
 
 private:
     void startStream();
@@ -68,6 +72,7 @@ private:
     std::shared_ptr<PcmStream> stream_;
     int64_t position_ = 0;
     int64_t starved_ = 0;  // frames of silence in a row while the reader was behind
+    bool prerolling_ = false;
     std::atomic<int64_t> reported_{0};
 };
 

@@ -44,6 +44,7 @@ public:
         if (spec_.blockAlign <= 0 || spec_.rate <= 0 || spec_.channels <= 0) return false;
         fd_ = ::open(spec_.path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return false;
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);  // a larger read-ahead
         direct_ = spec_.formatTag == 1 && spec_.bitsPerSample == 16 && spec_.channels == device::Channels &&
                   spec_.rate == device::Rate && spec_.blockAlign == device::FrameBytes;
         if (direct_) return true;

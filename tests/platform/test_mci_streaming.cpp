@@ -151,7 +151,8 @@ private slots:
         qint64 waited = 0;
         const DiskAudio end = playToEnd("L", 598000, &waited);
         const qint64 first = end.firstLoudFrame();
-        QVERIFY2(first >= 0 && first < end.rate() / 10, qPrintable(QString::number(first)));
+        // Silence until the reader has found the place and buffered a little.
+        QVERIFY2(first >= 0 && first < end.rate(), qPrintable(QString::number(first)));
         const double heard = double(end.lastLoudFrame() - first) / end.rate();
         QVERIFY2(heard > 1.9 && heard < 2.1, qPrintable(QString::number(heard)));
         QVERIFY(end.longestQuietRun(first, end.lastLoudFrame()) < 100);

@@ -104,16 +104,22 @@ bool writeMidi(const QString& path, int notes, double noteSeconds) {
     return writeBytes(path, midiBytes(notes, noteSeconds));
 }
 
-bool makeMp3(const QString& path, double seconds, double frequency, int kbps) {
+bool makeSoxTone(const QString& path, double seconds, const QStringList& format, double frequency) {
     if (QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()) return false;
-    QStringList args{QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1")};
-    if (kbps > 0) args << QStringLiteral("-C") << QString::number(kbps);
-    args << path << QStringLiteral("synth") << QString::number(seconds) << QStringLiteral("sine")
+    QStringList args{QStringLiteral("-n")};
+    args << format << path << QStringLiteral("synth") << QString::number(seconds) << QStringLiteral("sine")
          << QString::number(frequency) << QStringLiteral("vol") << QStringLiteral("0.5");
     QProcess sox;
     sox.start(QStringLiteral("sox"), args);
-    return sox.waitForFinished(60000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0 &&
+    // Ten minutes of MP3 take a while on a busy machine.
+    return sox.waitForFinished(600000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0 &&
            QFile::exists(path);
+}
+
+bool makeMp3(const QString& path, double seconds, double frequency, int kbps) {
+    QStringList format{QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("1")};
+    if (kbps > 0) format << QStringLiteral("-C") << QString::number(kbps);
+    return makeSoxTone(path, seconds, format, frequency);
 }
 
 qint64 DiskAudio::framesIn(const QString& path, int channels) {

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -32,6 +33,10 @@ bool writeMidi(const QString& path, int notes = 4, double noteSeconds = 0.25);
 // An MP3 of a sine tone made by sox (`kbps` 0 leaves sox's default rate).
 // False when sox is missing or fails.
 bool makeMp3(const QString& path, double seconds, double frequency = 440, int kbps = 0);
+// A sine tone at half scale made by sox in the output `format` given as sox
+// options (for example {"-r", "8000", "-e", "u-law"}); the file's extension
+// picks the container.
+bool makeSoxTone(const QString& path, double seconds, const QStringList& format, double frequency = 440);
 
 bool writeBytes(const QString& path, const QByteArray& bytes);
 

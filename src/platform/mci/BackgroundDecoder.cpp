@@ -1,20 +1,16 @@
 #include "platform/mci/BackgroundDecoder.h"
 
-#include "platform/mci/Mp3Stream.h"
-#include "platform/mci/Sound.h"
+#include "platform/mci/PcmStream.h"
+
+#include <chrono>
 
 namespace mci {
 
 BackgroundDecoder::~BackgroundDecoder() { stop(); }
 
-void BackgroundDecoder::finish(Job& job) {
-    job.sound->complete.store(true, std::memory_order_release);
-    job.stream.reset();
-}
-
-void BackgroundDecoder::submit(std::shared_ptr<Sound> sound, std::unique_ptr<Mp3Stream> stream) {
+void BackgroundDecoder::add(std::shared_ptr<PcmStream> stream) {
     std::lock_guard lock(mutex_);
-    jobs_.push_back({std::move(sound), std::move(stream)});
+    incoming_.push_back(std::move(stream));
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     wake_.notify_one();
 }
@@ -27,35 +23,39 @@ void BackgroundDecoder::stop() {
     }
     if (thread_.joinable()) thread_.join();
     std::lock_guard lock(mutex_);
-    for (Job& job : jobs_) finish(job);
-    jobs_.clear();
-    stopping_ = false;  // a later open may start it again
+    incoming_.clear();
+    stopping_ = false;
 }
 
 void BackgroundDecoder::run() {
+    std::vector<std::shared_ptr<PcmStream>> streams;
+    bool worked = true;
     for (;;) {
-        Job job;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_) return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            if (!worked)
+                wake_.wait_for(lock, std::chrono::milliseconds(IdleMs), [this] { return stopping_ || !incoming_.empty(); });
+            if (stopping_) break;
+            for (auto& stream : incoming_) streams.push_back(std::move(stream));
+            incoming_.clear();
         }
-        // Nobody else holds the sound any more (closed and dropped from the
-        // cache): decoding the rest would only keep its memory alive.
-        if (job.sound.use_count() == 1) {
-            finish(job);
-            continue;
+        // Cancelled streams go first, handing their open file back to their
+        // sound for the next stream (a repeated press cancels one stream
+        // and starts another of the same sound). Then newest first: a fresh
+        // press needs its first frames before the head it is playing runs
+        // out, older streams have a full ring.
+        for (auto& stream : streams)
+            if (stream->cancelled() && stream->fill() == PcmStream::Turn::Done) stream.reset();
+        std::erase(streams, nullptr);
+        worked = false;
+        for (auto it = streams.rbegin(); it != streams.rend(); ++it) {
+            const PcmStream::Turn turn = (*it)->fill();
+            if (turn == PcmStream::Turn::Worked) worked = true;
+            if (turn == PcmStream::Turn::Done) it->reset();
         }
-        const size_t target = job.sound->available.load(std::memory_order_relaxed) + StepBytes;
-        if (!job.stream->decode(*job.sound, target)) {
-            finish(job);
-            continue;
-        }
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
+        std::erase(streams, nullptr);
     }
+    streams.clear();
 }
 
 }  // namespace mci

@@ -1,18 +1,18 @@
 #pragma once
-// Decodes the rest of long MP3 files on one worker thread, so that opening
-// them only pays for their first seconds. Files being decoded take turns a
-// second of audio at a time, so a long file cannot hold up a newer one.
-#include "platform/mci/Mp3Stream.h"
-
+// The reader thread: decodes every playing PCM stream from its file into the
+// stream's ring buffer, a turn at a time, so long sounds play from disk with
+// a fixed footprint and the audio thread never touches the disk. The list of
+// streams is the only thing behind the lock, and the lock is never held
+// while a file is read, so a caller adding a stream never waits for a disk.
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace mci {
 
-struct Sound;
+class PcmStream;
 
 class BackgroundDecoder {
 public:
@@ -21,26 +21,23 @@ public:
     BackgroundDecoder(const BackgroundDecoder&) = delete;
     BackgroundDecoder& operator=(const BackgroundDecoder&) = delete;
 
-    // Decodes the rest of `stream` into `sound`, then marks it complete.
-    void submit(std::shared_ptr<Sound> sound, std::unique_ptr<Mp3Stream> stream);
-    // Ends the thread; sounds not fully decoded are marked complete as they
-    // are (they play what they have). Safe to call more than once.
+    // Starts decoding `stream` (starting the thread if needed).
+    void add(std::shared_ptr<PcmStream> stream);
+    // Ends the thread and drops every stream (a stream dropped unfinished
+    // just stops being filled). Safe to call more than once; a later add
+    // starts the thread again.
     void stop();
 
-    // Audio decoded per turn.
-    static constexpr size_t StepBytes = 44100 * 4;
+    // How long the thread sleeps when every ring is full: the rings hold
+    // far more than this, so they never run dry because of it.
+    static constexpr int IdleMs = 10;
 
 private:
-    struct Job {
-        std::shared_ptr<Sound> sound;
-        std::unique_ptr<Mp3Stream> stream;
-    };
     void run();
-    static void finish(Job& job);
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> jobs_;
+    std::vector<std::shared_ptr<PcmStream>> incoming_;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -99,13 +99,14 @@ int Interpreter::open(const Command& command) {
     if (!file.isFile() || !file.isReadable()) return mcierr::InvalidFile;
     if (!deviceReady()) return mcierr::Hardware;
 
-    const SoundCache::Key cacheKey{file.absoluteFilePath(), file.size(), file.lastModified().toMSecsSinceEpoch()};
-    std::shared_ptr<Sound> sound = cache_.find(cacheKey);
+    const std::optional<SoundCache::Key> cacheKey = SoundCache::keyFor(file.absoluteFilePath());
+    if (!cacheKey) return mcierr::FileNotFound;
+    std::shared_ptr<Sound> sound = cache_.find(*cacheKey);
     if (!sound) {
-        LoadResult loaded = loadSound(cacheKey.path, decoder_);
+        LoadResult loaded = loadSound(cacheKey->path);
         if (loaded.error) return loaded.error;
         sound = loaded.sound;
-        cache_.insert(cacheKey, sound);
+        cache_.insert(*cacheKey, sound);
     }
 
     std::unique_ptr<Voice> voice;
@@ -113,7 +114,7 @@ int Interpreter::open(const Command& command) {
         voice = MidiVoice::create(sound, pool_);
         if (!voice) return mcierr::CannotLoadDriver;
     } else {
-        voice = std::make_unique<PcmVoice>(sound);
+        voice = std::make_unique<PcmVoice>(sound, decoder_);
     }
     const int channel = engine_.allocateChannel();
     if (channel < 0) return mcierr::OutOfMemory;

@@ -1,23 +1,28 @@
 #pragma once
-// One decoded sound file, shared by the cache and every alias playing it.
+// One opened sound file, shared by the cache and every alias playing it.
 //
-// PCM (WAV, MP3) is held in the mixer's device format, at `data`. A WAV is
-// converted whole while opening (SDL_mixer's chunk owns the samples). An MP3
-// is decoded into `buffer` progressively: its first second while opening,
-// the rest by the background decoder while it already plays. `available`
-// grows as samples arrive and `complete` is set when no more will come. The
-// decoder writes samples before it publishes `available` (release) and the
-// audio thread reads `complete`, then `available` (acquire), then the
-// samples below it, so it never reads a sample being written.
+// PCM (WAV, MP3) is never held whole. Only its head, the first half second
+// in the mixer's device format, stays decoded here, so a press mixes at once;
+// the rest streams from the file while it plays (PcmStream). `frames` is the
+// length in device frames: exact for WAV from its header, an estimate for an
+// MP3 until a stream has decoded it to its end. `complete` says the length is
+// final.
+//
+// A source left positioned by the last stream (or by the loader, right after
+// the head) is kept as `spare`, so the next stream of this sound carries on
+// with an open file and, for MP3, the decoder's seek index.
 //
 // MIDI is kept as the file's bytes; FluidSynth renders it while it plays.
 #include <QByteArray>
 
-#include <SDL_mixer.h>
+#include <SDL_stdinc.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace mci {
 
@@ -29,34 +34,61 @@ constexpr int FrameBytes = 4;        // 16-bit stereo
 constexpr int PeriodFrames = 256;    // a small buffer: the press must sound at once
 }
 
+class PcmSource;
+
+// Where a PCM sound's samples are in its file, enough to open it again.
+struct SourceSpec {
+    enum class Codec { Wav, Mp3 };
+    Codec codec = Codec::Wav;
+    QByteArray path;                 // local 8-bit file name
+    int64_t begin = 0, end = 0;      // the encoded audio's bytes in the file
+    // WAV only: the stored sample format.
+    int formatTag = 1;               // 1 integer PCM, 3 float, 6 A-law, 7 mu-law
+    int channels = 0, rate = 0, bitsPerSample = 0, blockAlign = 0;
+};
+
 struct Sound {
     enum class Kind { Pcm, Midi };
 
-    explicit Sound(Kind k) : kind(k) {}
+    explicit Sound(Kind k);
     ~Sound();
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
     bool isComplete() const { return complete.load(std::memory_order_acquire); }
-    // Length known so far, in seconds.
+    // Length in seconds from where play starts (for PCM, the best known).
     double seconds() const;
     // Memory held, in bytes.
     size_t bytes() const;
 
     const Kind kind;
 
-    Mix_Chunk* chunk = nullptr;            // WAV
-    std::unique_ptr<Uint8[]> buffer;       // MP3
-    const Uint8* data = nullptr;
-    size_t capacity = 0;
-    std::atomic<size_t> available{0};
+    // PCM. The head is written once, before the sound is shared.
+    SourceSpec spec;
+    std::vector<int16_t> head;       // interleaved device-format frames
+    int64_t headFrames = 0;
+    // The whole sound fits in the head: no stream is needed.
+    bool wholeInHead = false;
+    // Where play from 0 starts: an MP3 decoder's leading digital silence is
+    // skipped, so the press is heard a few milliseconds sooner.
+    int64_t startFrame = 0;
+    std::atomic<int64_t> frames{0};
     std::atomic<bool> complete{false};
-    // Where play starts: an MP3 decoder's leading digital silence is skipped,
-    // so the press is heard a few milliseconds sooner.
-    size_t startByte = 0;
 
+    // Reader thread and loader only.
+    std::unique_ptr<PcmSource> takeSpare();
+    void keepSpare(std::unique_ptr<PcmSource> source);
+
+    // MIDI.
     QByteArray midi;
     double midiSeconds = 0;
+
+private:
+    std::mutex spareMutex_;
+    std::unique_ptr<PcmSource> spare_;
 };
+
+// Device frames in the head kept decoded for every PCM sound.
+constexpr int64_t HeadFrames = device::Rate / 2;
 
 }  // namespace mci

@@ -1,0 +1,49 @@
+#pragma once
+// A PCM sound's file decoded step by step into the device format. Sources
+// are used by one thread at a time: the loader while it decodes a head, then
+// the background reader. The audio thread never sees one.
+#include "platform/mci/Sound.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace mci {
+
+class PcmSource {
+public:
+    virtual ~PcmSource() = default;
+    PcmSource(const PcmSource&) = delete;
+    PcmSource& operator=(const PcmSource&) = delete;
+
+    // Decodes up to `frames` device frames into `out`: the number written, 0
+    // at the end of the audio, -1 when the file cannot be read or decoded
+    // any more (vanished, truncated, corrupt).
+    virtual long read(int16_t* out, long frames) = 0;
+    // Positions at a device frame of the decoded audio. False on failure.
+    virtual bool seek(int64_t frame) = 0;
+    // The device frame the next read starts at.
+    int64_t position() const { return position_; }
+    // The length in device frames, and whether it is exact (an MP3 without
+    // a frame count in its header gives an estimate).
+    virtual int64_t frames() const = 0;
+    virtual bool framesExact() const = 0;
+    // Makes frames() exact by going through the whole file (for MP3, every
+    // frame header, which also completes the seek index), keeping the
+    // position. False when that fails. Slow for a long file: only the reader
+    // thread calls it, while its ring is full.
+    virtual bool measure() { return framesExact(); }
+
+protected:
+    PcmSource() = default;
+    int64_t position_ = 0;
+};
+
+// Opens the file `spec` describes; null when it cannot be opened or is not
+// what the spec says.
+std::unique_ptr<PcmSource> openWavSource(const SourceSpec& spec);
+std::unique_ptr<PcmSource> openMp3Source(const SourceSpec& spec);
+inline std::unique_ptr<PcmSource> openSource(const SourceSpec& spec) {
+    return spec.codec == SourceSpec::Codec::Wav ? openWavSource(spec) : openMp3Source(spec);
+}
+
+}  // namespace mci

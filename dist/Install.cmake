@@ -106,7 +106,8 @@ install(CODE "
 
 # The Debian package. The desktop, MIME and icon caches are refreshed by the
 # file triggers of desktop-file-utils, shared-mime-info and the icon theme,
-# so the package carries no maintainer scripts.
+# so the package carries no maintainer scripts of its own (CPack adds an
+# ldconfig call for the homepage library under /usr/lib).
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "zumble")
 set(CPACK_PACKAGE_VENDOR "The Zumble developers")

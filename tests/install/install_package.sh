@@ -20,9 +20,15 @@ done
 [ "$(dpkg-deb -f "$DEB" Recommends)" = "qt6-translations-l10n, xdg-utils" ] || fail "Recommends is not qt6-translations-l10n, xdg-utils"
 pass "Depends: $depends"
 
-# The caches are refreshed by the triggers of the packages that own them.
+# The caches are refreshed by the triggers of the packages that own them; the
+# only scripts are CPack's ldconfig calls, which it adds for any shared
+# library under /usr/lib (the homepage library's private folder).
 control=$(dpkg-deb --ctrl-tarfile "$DEB" | tar -t | sed 's|^\./||' | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
-[ "$control" = "control md5sums " ] || fail "unexpected control files: $control"
+[ "$control" = "control md5sums postinst postrm " ] || fail "unexpected control files: $control"
+for script in postinst postrm; do
+    body=$(dpkg-deb --ctrl-tarfile "$DEB" | tar -xO "./$script" | grep -v -e '^#!' -e '^set -e' -e '^$' -e '^if ' -e '^fi$' | tr -d '\t')
+    [ "$body" = ldconfig ] || fail "$script does more than ldconfig: $body"
+done
 
 lintian --fail-on error "$DEB" >"$WORK/lintian.log" 2>&1 ||
     { cat "$WORK/lintian.log"; fail "lintian reports errors"; }

@@ -60,7 +60,7 @@ class TestMciAudio : public QObject {
 
     QTemporaryDir dir_;
     QString out_;
-    QString wav_, wavLong_, twoTone_, mp3_, mp3Long_, mid_, heldNote_, emptyMidi_;
+    QString wav_, wavLong_, twoTone_, mp3_, mp3Long_, mid_, rmid_, heldNote_, emptyMidi_;
 
     QString path(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
     static int send(const QByteArray& command) { return MciService::instance().sendString(command); }
@@ -97,6 +97,8 @@ private slots:
         // Longer than the 2 s decoded while opening.
         QVERIFY(testmedia::makeMp3(mp3Long_, 4.0, 440, 320));
         QVERIFY(testmedia::writeMidi(mid_, 4, 0.25));
+        rmid_ = path("notes.rmi");
+        QVERIFY(testmedia::writeBytes(rmid_, midimaker::rmid(testmedia::midiBytes(4, 0.25))));
         heldNote_ = path("held.mid");
         emptyMidi_ = path("empty.mid");
         QVERIFY(testmedia::writeBytes(heldNote_, midimaker::chord(48, {60}, 0.5, false)));
@@ -118,6 +120,7 @@ private slots:
         QTest::newRow("wav") << wav_ << QByteArray("waveaudio") << 0.5 << 440.0;
         QTest::newRow("mp3") << mp3_ << QByteArray("mpegvideo") << 0.5 << 440.0;
         QTest::newRow("midi") << mid_ << QByteArray("sequencer") << 1.0 << 0.0;
+        QTest::newRow("riff midi") << rmid_ << QByteArray("sequencer") << 1.0 << 0.0;
     }
     void eachFormatPlaysItsSound() {
         QFETCH(QString, file);

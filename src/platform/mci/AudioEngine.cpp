@@ -68,6 +68,10 @@ bool AudioEngine::open() {
     if (open_) return true;
     quietAlsa();
     if (!sdlAudio_) {
+        // SDL would otherwise turn SIGINT and SIGTERM into quit events that
+        // nobody reads, and the program could no longer be ended by a signal
+        // (a logout, `kill`) once it had played a sound.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
         sdlAudio_ = true;
     }

@@ -33,10 +33,10 @@ public:
     void shutdown();
     size_t openAliases() const { return devices_.size(); }
 
-    // Decoded sounds kept for repeated presses. A quiz switches between a
-    // few short sounds; 16 MB holds about 90 s of decoded stereo, and the
-    // most recent sound is kept whatever its size, so memory stays near the
-    // program's own footprint plus the sound in use.
+    // Sounds kept for repeated presses. A quiz switches between a few sounds;
+    // each WAV or MP3 keeps only its decoded opening (the rest streams from
+    // its file) and a MIDI file its bytes, so the byte bound is reached only
+    // by whole-decoded codecs; the most recent sound is kept whatever its size.
     static constexpr size_t CacheEntries = 8;
     static constexpr size_t CacheBytes = 16u * 1024 * 1024;
 

@@ -275,7 +275,7 @@ LoadResult loadSound(const QString& path) {
         }
         return {nullptr, mcierr::InvalidFile};
     }
-    if (start.startsWith("MThd")) {
+    if (start.startsWith("MThd") || isRiffMidi(start)) {  // the voice unwraps RMID
         if (file.size() > MaxMidiFileBytes) return {nullptr, mcierr::InvalidFile};
         QByteArray bytes = file.read(0, file.size());
         const std::optional<MidiInfo> info = inspectMidi(bytes);

@@ -14,6 +14,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <SDL.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -106,6 +108,27 @@ class TestMciStreaming : public QObject {
         if (result != 0) qWarning("play %s from %u: %d", alias, fromMs, result);
         return since(from);
     }
+
+    // Forwards SDL's allocations, noting the largest single request.
+    struct Watch {
+        static inline SDL_malloc_func malloc_ = nullptr;
+        static inline SDL_calloc_func calloc_ = nullptr;
+        static inline SDL_realloc_func realloc_ = nullptr;
+        static inline SDL_free_func free_ = nullptr;
+        static inline size_t largest = 0;
+        static void* SDLCALL malloc(size_t n) {
+            largest = std::max(largest, n);
+            return malloc_(n);
+        }
+        static void* SDLCALL calloc(size_t count, size_t n) {
+            largest = std::max(largest, count * n);
+            return calloc_(count, n);
+        }
+        static void* SDLCALL realloc(void* p, size_t n) {
+            largest = std::max(largest, n);
+            return realloc_(p, n);
+        }
+    };
 
 private slots:
     void initTestCase() {
@@ -336,6 +359,33 @@ private slots:
         QVERIFY2(qAbs(audio.frequency(first + 4410, audio.lastLoudFrame() - 4410) - 440) < 3,
                  qPrintable(QString::number(audio.frequency(first + 4410, audio.lastLoudFrame() - 4410))));
         QVERIFY2(audio.peak() > 0.45 && audio.peak() < 0.55, qPrintable(QString::number(audio.peak())));
+    }
+
+    // A whole-decoded WAV whose data chunk claims 2 GB in a file of a few
+    // kilobytes: the loader must not ask for what the header claims (the
+    // largest single request SDL makes is watched through its allocator).
+    void lyingDataLengthCostsOnlyWhatTheFileHolds() {
+        const QString file = path(QStringLiteral("lying.wav"));
+        QVERIFY(testmedia::makeSoxTone(file, 0.3, {"-r", "22050", "-c", "1", "-e", "ms-adpcm"}, 440));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        const qsizetype data = bytes.indexOf("data");
+        QVERIFY(data > 0);
+        const uint32_t claim = 0x7FFFFFF0;
+        for (int i = 0; i < 4; ++i) bytes[data + 4 + i] = char((claim >> (8 * i)) & 0xFF);
+        QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
+        f.close();
+
+        SDL_GetMemoryFunctions(&Watch::malloc_, &Watch::calloc_, &Watch::realloc_, &Watch::free_);
+        Watch::largest = 0;
+        SDL_SetMemoryFunctions(&Watch::malloc, &Watch::calloc, &Watch::realloc, Watch::free_);
+        const int opened = send(openCommand(file, "waveaudio", "L"));
+        SDL_SetMemoryFunctions(Watch::malloc_, Watch::calloc_, Watch::realloc_, Watch::free_);
+        QCOMPARE(opened, 0);
+        QVERIFY2(Watch::largest < 16u * 1024 * 1024, qPrintable(QString::number(Watch::largest)));
+        const DiskAudio audio = playToEnd("L", 0);
+        QVERIFY(audio.firstLoudFrame() >= 0);
     }
 
     // A file replaced by one of the same size with its modification time

@@ -186,12 +186,22 @@ Wav parseWav(const File& file, const QByteArray& path, SourceSpec& spec) {
 }
 
 // Codecs only SDL knows: decoded whole and converted into the head.
-LoadResult loadWholeWav(const QByteArray& path, int64_t size) {
-    if (size > MaxWholeWavFileBytes) return {nullptr, mcierr::InvalidFile};
+LoadResult loadWholeWav(const File& file, const SourceSpec& found) {
+    if (file.size() > MaxWholeWavFileBytes) return {nullptr, mcierr::InvalidFile};
+    // SDL allocates what the data chunk's header claims before it reads, so
+    // a few bytes claiming gigabytes would cost gigabytes: it is handed the
+    // file with that claim (and the RIFF size) cut to what the file holds.
+    QByteArray bytes = file.read(0, file.size());
+    const auto setLe32 = [&bytes](int64_t at, int64_t value) {
+        for (int i = 0; i < 4; ++i) bytes[qsizetype(at + i)] = char((uint64_t(value) >> (8 * i)) & 0xFF);
+    };
+    setLe32(4, bytes.size() - 8);
+    setLe32(found.begin - 4, found.end - found.begin);
     SDL_AudioSpec spec{};
     Uint8* buffer = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV_RW(SDL_RWFromFile(path.constData(), "rb"), 1, &spec, &buffer, &length)) return {nullptr, mcierr::InvalidFile};
+    if (!SDL_LoadWAV_RW(SDL_RWFromConstMem(bytes.constData(), int(bytes.size())), 1, &spec, &buffer, &length))
+        return {nullptr, mcierr::InvalidFile};
     SDL_AudioCVT cvt{};
     LoadResult result{nullptr, mcierr::InvalidFile};
     if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, int(spec.freq), AUDIO_S16SYS, device::Channels, device::Rate) >= 0) {
@@ -270,7 +280,7 @@ LoadResult loadSound(const QString& path) {
         SourceSpec spec;
         switch (parseWav(file, local, spec)) {
         case Wav::Streamed: return loadPcm(spec);
-        case Wav::Whole: return loadWholeWav(local, file.size());
+        case Wav::Whole: return loadWholeWav(file, spec);
         case Wav::Invalid: break;
         }
         return {nullptr, mcierr::InvalidFile};

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -26,7 +27,7 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14,
+    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118,
 };
 constexpr quint32 NullPen = 0x80000008;
 constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
@@ -273,6 +274,113 @@ private slots:
         QVERIFY(isEmpty(img, 2, 2));  // corner of the box, outside the ellipse
         QVERIFY(isEmpty(img, 60, 24));
         QVERIFY(isRed(img, 88, 24));
+    }
+
+    void everyCombineMode_data() {
+        QTest::addColumn<quint32>("mode");
+        QTest::addColumn<bool>("viaPath");
+        // Which of the three bands show: only the old clip, both, only the new region.
+        QTest::addColumn<QString>("expected");
+        const char* names[] = {"and", "or", "xor", "diff", "copy"};
+        const char* shown[] = {"-+-", "+++", "+-+", "+--", "-++"};
+        for (quint32 m = 1; m <= 5; ++m) {
+            QTest::addRow("region %s", names[m - 1]) << m << false << QString::fromLatin1(shown[m - 1]);
+            QTest::addRow("path %s", names[m - 1]) << m << true << QString::fromLatin1(shown[m - 1]);
+        }
+    }
+    void everyCombineMode() {
+        // The clip so far covers x 0..60; the new region covers 40..96.
+        QFETCH(quint32, mode);
+        QFETCH(bool, viaPath);
+        QFETCH(QString, expected);
+        Emf e;
+        e.redBrush().rec(INTERSECTCLIPRECT, {0, 0, 60, 48});
+        if (viaPath) {
+            e.rec(BEGINPATH, {}).rect(40, 0, 96, 48).rec(ENDPATH, {}).rec(SELECTCLIPPATH, {mode});
+        } else {
+            const QByteArray r = region({QRect(40, 0, 56, 48)});
+            e.rec(EXTSELECTCLIPRGN, Emf::le({quint32(r.size()), mode}) + r);
+        }
+        e.rect(0, 0, 96, 48);
+        const QImage img = render(e.bytes());
+        QString got;
+        for (int x : {20, 50, 80}) got += isRed(img, x, 24) ? u'+' : u'-';
+        QCOMPARE(got, expected);
+    }
+
+    void pathClipShapesAGradient() {
+        // A ring (two ellipses, alternate fill) clips a red-to-blue gradient.
+        QByteArray g = Emf::le({0, 0, 96, 48, 2, 1, 0});  // bounds, 2 vertices, 1 rectangle, horizontal
+        g += Emf::le({0, 0, 0x0000FF00u, 0});  // (0,0) red
+        g += Emf::le({96, 48, 0x00000000u, 0xFF00});  // (96,48) blue
+        g += Emf::le({0, 1});
+        Emf e;
+        e.rec(BEGINPATH, {}).rec(ELLIPSE, {0, 0, 48, 48}).rec(ELLIPSE, {12, 12, 36, 36}).rec(ENDPATH, {});
+        e.rec(SELECTCLIPPATH, {5}).rec(GRADIENTFILL, g);
+        QImage img = render(e.bytes());
+        QVERIFY(isEmpty(img, 24, 24));  // the hole
+        QVERIFY(isEmpty(img, 1, 1));    // outside the ring, in the box's corner
+        QVERIFY(isEmpty(img, 70, 24));  // outside the ring altogether
+        const QRgb left = img.pixel(3, 24), right = img.pixel(45, 24);
+        QCOMPARE(qAlpha(left), 255);
+        QCOMPARE(qAlpha(right), 255);
+        QVERIFY(qRed(left) > 220 && qBlue(left) < 35);  // near the red end
+        QVERIFY(qRed(right) < qRed(left) - 90 && qBlue(right) > qBlue(left) + 90);  // half-way towards blue
+
+        // Triangles shade between their corners rather than taking one colour.
+        QByteArray t = Emf::le({0, 0, 96, 48, 3, 1, 2});
+        t += Emf::le({0, 0, 0x0000FF00u, 0});
+        t += Emf::le({96, 0, 0, 0xFF00});
+        t += Emf::le({0, 48, 0x0000FF00u, 0});
+        t += Emf::le({0, 1, 2});
+        img = render(Emf().rec(GRADIENTFILL, t).bytes());
+        QVERIFY(qRed(img.pixel(4, 10)) > 200);
+        QVERIFY(qBlue(img.pixel(70, 4)) > 150);
+        QVERIFY(isEmpty(img, 90, 40));
+    }
+
+    void clipStateIsSavedAndRestored() {
+        // Two nested saves: the inner clip narrows, RestoreDC(-1) brings back
+        // the outer one, an absolute RestoreDC(1) brings back no clip at all.
+        Emf e;
+        e.redBrush().rec(SAVEDC, {}).rec(INTERSECTCLIPRECT, {0, 0, 60, 48}).rec(SAVEDC, {});
+        e.rec(INTERSECTCLIPRECT, {0, 0, 20, 48}).rect(0, 0, 96, 8);
+        e.rec(RESTOREDC, {quint32(-1)}).rect(0, 16, 96, 24);
+        e.rec(RESTOREDC, {1}).rect(0, 32, 96, 40);
+        QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 10, 4));
+        QVERIFY(isEmpty(img, 30, 4));
+        QVERIFY(isRed(img, 50, 20));
+        QVERIFY(isEmpty(img, 70, 20));
+        QVERIFY(isRed(img, 90, 36));
+
+        // The meta region is saved too; offsetting moves the clip and not the meta region.
+        Emf m;
+        m.redBrush().rec(SAVEDC, {}).rec(INTERSECTCLIPRECT, {0, 0, 40, 48}).rec(SETMETARGN, {});
+        m.rec(INTERSECTCLIPRECT, {0, 0, 20, 48}).rec(OFFSETCLIPRGN, {10, 0}).rect(0, 0, 96, 16);
+        m.rec(RESTOREDC, {quint32(-1)}).rect(0, 32, 96, 48);
+        img = render(m.bytes());
+        QVERIFY(isEmpty(img, 5, 8));
+        QVERIFY(isRed(img, 15, 8));
+        QVERIFY(isEmpty(img, 35, 8));
+        QVERIFY(isRed(img, 70, 40));
+    }
+
+    void clipUnderRotation() {
+        // A square clip made under a 45-degree rotation about (48, 24) is a
+        // diamond on the device, and stays one when the transform is reset.
+        const float c = float(std::sqrt(0.5));
+        const float dx = float(48 - 48 * c + 24 * c), dy = float(24 - 48 * c - 24 * c);
+        Emf e;
+        e.redBrush().rec(SETWORLDTRANSFORM, {f2u(c), f2u(c), f2u(-c), f2u(c), f2u(dx), f2u(dy)});
+        e.rec(INTERSECTCLIPRECT, {38, 14, 58, 34});
+        e.rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), 0, 0}).rect(0, 0, 96, 48);
+        const QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 48, 24));
+        QVERIFY(isRed(img, 48, 12));   // the diamond's top corner, above the unrotated square
+        QVERIFY(isRed(img, 35, 24));   // and its left corner
+        QVERIFY(isEmpty(img, 40, 16)); // the unrotated square's corner, outside the diamond
+        QVERIFY(isEmpty(img, 56, 32));
     }
 
     void pathsAndFillModes() {

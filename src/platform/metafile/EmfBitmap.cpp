@@ -70,8 +70,8 @@ bool Player::rasterOpKnown(quint32 rop) {
 void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop) {
     auto* canvas = static_cast<QImage*>(painter_.device());
     QRect area = t.mapRect(src).toAlignedRect().intersected(canvas->rect());
-    QRegion clip;
-    const bool clipped = effectiveClip(&clip);
+    const bool clipped = dc_.clip.active();
+    const QRegion clip = dc_.clip.region();
     if (clipped) area = area.intersected(clip.boundingRect());
     if (area.isEmpty()) return;
     rasterOpsUsed_ = true;

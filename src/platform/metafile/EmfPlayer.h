@@ -3,6 +3,7 @@
 // world transform, clipping, selected objects), the object table and the
 // path bracket. Emf.cpp works out the picture's size and hands us the
 // mapping from the reference device's pixels onto the image.
+#include "platform/metafile/Clip.h"
 #include "platform/metafile/EmfRecord.h"
 #include "platform/metafile/Fonts.h"
 
@@ -18,6 +19,7 @@
 #include <QString>
 #include <QTransform>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -68,10 +70,7 @@ struct DcState {
     int arcDirection = 1;  // counter-clockwise
     double miterLimit = 10;
     QPointF current;  // current position, logical
-    bool clipped = false;
-    QRegion clip;  // image pixels
-    bool metaClipped = false;
-    QRegion metaClip;  // set by SetMetaRgn; the clip applies within it
+    Clip clip;  // image pixels
 };
 
 // Saved device contexts beyond this depth are not kept: a file that nests
@@ -129,10 +128,9 @@ private:
     void appendToPath(const QPainterPath& logical, bool connect);
     void lineToPath(QPointF logical);
 
-    // Clipping.
-    void setClip(const QRegion& region, int mode);
-    void applyClip();
-    bool effectiveClip(QRegion* out) const;
+    // Clipping (EmfClip.cpp).
+    void clipRecord(const Record& r);
+    void applyClip() { dc_.clip.apply(painter_); }
     QRegion regionFromData(const Record& r, quint32 offset, quint32 bytes) const;
     QRegion imageRegion(const QPainterPath& imagePath) const;
 
@@ -152,6 +150,7 @@ private:
     QFont qtFont(const Font& f, double pixelSize) const;
 
     void gradientFill(const Record& r);
+    void shadeTriangle(const std::array<QPointF, 3>& corners, const QColor* colors);
     void regionRecord(const Record& r);
 
     QPainter& painter_;

@@ -27,7 +27,8 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118,
+    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
+    PLGBLT = 79,
 };
 constexpr quint32 NullPen = 0x80000008;
 constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
@@ -504,17 +505,94 @@ private slots:
         QVERIFY(isRed(img, 15, 5));
     }
 
-    void alphaBlendUsesPerPixelAlpha() {
+    void alphaBlending() {
         // A 2 x 1 top-down 32-bit bitmap: opaque red, then fully transparent.
-        QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 20, 10, 0x01FF0000, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 108, 40,
-                                148, 8, 2, 1});
-        b += Emf::le({40, 2, quint32(-1), (32u << 16) | 1, 0, 8, 0, 0, 0, 0});
-        b += Emf::le({0xFFFF0000, 0x00000000});
-        Emf e;
-        e.rec(ALPHABLEND, b);
-        const QImage img = render(e.bytes());
+        auto blend = [](quint32 blendFunction, quint32 left, quint32 right) {
+            QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 20, 10, blendFunction, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 108,
+                                    40, 148, 8, 2, 1});
+            b += Emf::le({40, 2, quint32(-1), (32u << 16) | 1, 0, 8, 0, 0, 0, 0});
+            return b + Emf::le({left, right});
+        };
+        QImage img = render(Emf().rec(ALPHABLEND, blend(0x01FF0000, 0xFFFF0000, 0)).bytes());  // per-pixel alpha
         QVERIFY(isRed(img, 5, 5));
         QVERIFY(isEmpty(img, 15, 5));
+
+        // A constant alpha of one half over blue: both colours at half strength.
+        Emf c;
+        c.rec(CREATEBRUSHINDIRECT, {1, 0, Blue, 0}).rec(SELECTOBJECT, {1}).rec(SELECTOBJECT, {NullPen}).rect(0, 0, 20, 10);
+        c.rec(ALPHABLEND, blend(0x00800000, 0x00FF0000, 0x00FF0000));
+        img = render(c.bytes());
+        QVERIFY(std::abs(qRed(img.pixel(5, 5)) - 128) < 6);
+        QVERIFY(std::abs(qBlue(img.pixel(5, 5)) - 127) < 6);
+    }
+
+    void rasterOperations_data() {
+        // The destination is red on the left and the blank page on the right;
+        // the source is green, the brush blue. Results as 0xRRGGBB, -1 for a
+        // pixel left transparent (white over the page).
+        QTest::addColumn<quint32>("rop");
+        QTest::addColumn<bool>("withSource");
+        QTest::addColumn<qint64>("overRed");
+        QTest::addColumn<qint64>("overPage");
+        QTest::newRow("SRCCOPY") << 0x00CC0020u << true << 0x00FF00ll << 0x00FF00ll;
+        QTest::newRow("SRCPAINT") << 0x00EE0086u << true << 0xFFFF00ll << -1ll;
+        QTest::newRow("SRCAND") << 0x008800C6u << true << 0x000000ll << 0x00FF00ll;
+        QTest::newRow("SRCINVERT") << 0x00660046u << true << 0xFFFF00ll << 0xFF00FFll;
+        QTest::newRow("SRCERASE") << 0x00440328u << true << 0x00FF00ll << 0x000000ll;
+        QTest::newRow("NOTSRCCOPY") << 0x00330008u << true << 0xFF00FFll << 0xFF00FFll;
+        QTest::newRow("NOTSRCERASE") << 0x001100A6u << true << 0x0000FFll << 0x000000ll;
+        QTest::newRow("MERGECOPY") << 0x00C000CAu << true << 0x000000ll << 0x000000ll;
+        QTest::newRow("MERGEPAINT") << 0x00BB0226u << true << 0xFF00FFll << -1ll;
+        QTest::newRow("PATPAINT") << 0x00FB0A09u << true << 0xFF00FFll << -1ll;
+        QTest::newRow("PATCOPY") << 0x00F00021u << false << 0x0000FFll << 0x0000FFll;
+        QTest::newRow("PATINVERT") << 0x005A0049u << false << 0xFF00FFll << 0xFFFF00ll;
+        QTest::newRow("DSTINVERT") << 0x00550009u << false << 0x00FFFFll << 0x000000ll;
+        QTest::newRow("BLACKNESS") << 0x00000042u << false << 0x000000ll << 0x000000ll;
+        QTest::newRow("D (no-op)") << 0x00AA0029u << false << 0xFF0000ll << -1ll;
+    }
+    void rasterOperations() {
+        QFETCH(quint32, rop);
+        QFETCH(bool, withSource);
+        QFETCH(qint64, overRed);
+        QFETCH(qint64, overPage);
+        Emf e;
+        e.redBrush().rect(0, 0, 20, 20).rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2});
+        if (withSource)
+            e.rec(STRETCHDIBITS, stretchDib(0, 0, 40, 20, 2, 16, rop, {0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00}));
+        else
+            e.rec(BITBLT, {0, 0, 0, 0, 0, 0, 40, 20, rop, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 0, 0, 0, 0});
+        const QImage img = render(e.bytes());
+        auto colour = [&](int x, int y) { return isEmpty(img, x, y) ? -1ll : qint64(img.pixel(x, y) & 0xFFFFFF); };
+        QCOMPARE(colour(10, 10), overRed);
+        QCOMPARE(colour(30, 10), overPage);
+    }
+
+    void maskAndParallelogramBlits() {
+        // MaskBlt over red: the green source where the mask is white (its
+        // left column), the destination where it is black.
+        // The source transform scales the 20 x 20 destination down to the 2 x 2 bitmap.
+        QByteArray m = Emf::le({0, 0, 0, 0, 0, 0, 20, 20, 0xAACC0020u, 0, 0, f2u(0.1f), 0, 0, f2u(0.1f), 0, 0, 0, 0, 128,
+                                40, 168, 16, 0, 0, 0, 184, 48, 232, 8});
+        m += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
+        for (int row = 0; row < 2; ++row) m += QByteArray::fromHex("00ff0000ff000000");  // two green pixels, padded
+        m += Emf::le({40, 2, 2, (1u << 16) | 1, 0, 8, 0, 0, 0, 0, 0x000000, 0xFFFFFF});
+        m += Emf::le({0x80, 0x80});  // each row: left pixel 1, right pixel 0
+        Emf e;
+        e.redBrush().rect(0, 0, 20, 20).rec(MASKBLT, m);
+        QImage img = render(e.bytes());
+        QCOMPARE(img.pixel(5, 10) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isRed(img, 15, 10));
+
+        // PlgBlt onto a parallelogram leaning right: (20,0) (60,0) (0,40).
+        QByteArray p = Emf::le({0, 0, 0, 0, 20, 0, 60, 0, 0, 40, 0, 0, 2, 2, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 140,
+                                40, 180, 16, 0, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
+        for (int row = 0; row < 2; ++row) p += QByteArray::fromHex("00ff0000ff000000");
+        img = render(Emf().rec(PLGBLT, p).bytes());
+        QCOMPARE(img.pixel(30, 5) & 0xFFFFFF, 0x00FF00u);
+        QCOMPARE(img.pixel(12, 35) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isEmpty(img, 5, 5));     // left of the leaning edge
+        QVERIFY(isEmpty(img, 55, 35));   // right of it
     }
 
     void rop2NopDrawsNothing() {

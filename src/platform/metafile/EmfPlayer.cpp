@@ -954,6 +954,7 @@ void Player::record(const Record& r) {
     case EMR_BITBLT:
     case EMR_STRETCHBLT:
     case EMR_MASKBLT:
+    case EMR_PLGBLT:
     case EMR_SETDIBITSTODEVICE:
     case EMR_STRETCHDIBITS:
     case EMR_ALPHABLEND:

@@ -136,10 +136,22 @@ private:
 
     // Bitmaps.
     void bitmapRecord(const Record& r);
-    void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha);
+    void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha,
+                    const QImage* mask = nullptr, QPointF maskAt = {});
     static QImage withSourceAlpha(const Record& r, quint32 offBmi, quint32 offBits, const QImage& decoded);
-    static bool rasterOpKnown(quint32 rop);
-    void rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop);
+    // What a raster operation works on: the outline it covers (image pixels)
+    // and, for bitmaps, the source rectangle with its placement and a mask.
+    struct Blit {
+        QPainterPath shape;
+        const QImage* image = nullptr;
+        QRectF source;
+        QTransform toImage;
+        bool smooth = false;
+        const QImage* mask = nullptr;
+        QPointF maskAt;
+    };
+    void blit(const Blit& b, quint8 code, quint8 backCode);
+    void plgBlt(const Record& r);
     QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const;
 
     // Text (EmfText.cpp).

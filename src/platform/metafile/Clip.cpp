@@ -23,6 +23,7 @@ bool Clip::combine(const QRegion& region, int mode) {
     case ClipXor: clip_ = current.xored(region); break;
     case ClipDiff: clip_ = current.subtracted(region); break;
     case ClipCopy: clip_ = region; break;
+    case ClipComplement: clip_ = region.subtracted(current); break;
     default: return false;
     }
     return true;

@@ -14,8 +14,9 @@
 
 namespace metafile {
 
-// How a new region combines with the clip so far (RGN_AND .. RGN_COPY).
-enum ClipMode { ClipAnd = 1, ClipOr = 2, ClipXor = 3, ClipDiff = 4, ClipCopy = 5 };
+// How a new region combines with the clip so far (RGN_AND .. RGN_COPY, and
+// the new region less the old one, which EMF+ also has).
+enum ClipMode { ClipAnd = 1, ClipOr = 2, ClipXor = 3, ClipDiff = 4, ClipCopy = 5, ClipComplement = 6 };
 
 class Clip {
 public:

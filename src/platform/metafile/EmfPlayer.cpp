@@ -100,7 +100,16 @@ bool Player::play(const uchar* data, qsizetype size, qsizetype offset) {
         const quint32 recordSize = qFromLittleEndian<quint32>(data + offset + 4);
         if (recordSize < 8 || recordSize % 4 != 0 || recordSize > quint64(size - offset)) return false;
         if (type == EMR_EOF) return true;
-        record(Record(data + offset, recordSize, type));
+        const Record r(data + offset, recordSize, type);
+        if (!plus_) {
+            record(r);
+        } else if (type == EMR_GDICOMMENT && r.has(8, 8) && r.u32(12) == EmfPlusSignature) {
+            const quint32 cb = std::min(r.u32(8), recordSize - 12);
+            plus_->play(r.data() + 16, cb >= 4 ? cb - 4 : 0);
+            if (plus_->handedOver()) applyClip();  // the plain records' own clip
+        } else if (plus_->handedOver()) {
+            record(r);
+        }
         offset += recordSize;
     }
     return true;

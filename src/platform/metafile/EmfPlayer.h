@@ -4,6 +4,7 @@
 // path bracket. Emf.cpp works out the picture's size and hands us the
 // mapping from the reference device's pixels onto the image.
 #include "platform/metafile/Clip.h"
+#include "platform/metafile/EmfPlus.h"
 #include "platform/metafile/EmfRecord.h"
 #include "platform/metafile/Fonts.h"
 
@@ -92,6 +93,8 @@ public:
     void finish();
 
     int skippedEmfPlusComments() const { return emfPlusComments_; }
+    // Draws the EMF+ records instead of the plain ones (drawsWithEmfPlusOnly).
+    void playEmfPlus() { plus_ = std::make_unique<PlusPlayer>(painter_, deviceToImage_, imageSize_); }
 
 private:
     void record(const Record& r);
@@ -157,8 +160,9 @@ private:
     // Text (EmfText.cpp).
     void textRecord(const Record& r, bool wide);
     void smallTextRecord(const Record& r);
+    // `glyphs`, when given, are glyph numbers of the font to draw instead of `text`.
     void drawText(QPointF reference, const QString& text, const std::vector<double>& dx, quint32 options,
-                  const QRectF& clipRect);
+                  const QRectF& clipRect, const std::vector<quint32>& glyphs = {});
     QFont qtFont(const Font& f, double pixelSize) const;
 
     void gradientFill(const Record& r);
@@ -177,6 +181,7 @@ private:
     bool figureOpen_ = false;
     QPainterPath path_;  // image coordinates
     int emfPlusComments_ = 0;
+    std::unique_ptr<PlusPlayer> plus_;
     bool rasterOpsUsed_ = false;
     mutable QHash<QString, double> cellToEm_;  // face -> em height per cell height
 };

@@ -129,6 +129,23 @@ QByteArray textOut(int x, int y, const QString& text, quint32 options = 0, QRect
     return b + s;
 }
 
+// One EMF+ record, and a comment carrying EMF+ records.
+QByteArray plus(quint16 type, quint16 flags, const QByteArray& data) {
+    QByteArray b(12, '\0');
+    qToLittleEndian<quint16>(type, b.data());
+    qToLittleEndian<quint16>(flags, b.data() + 2);
+    qToLittleEndian<quint32>(quint32(12 + data.size()), b.data() + 4);
+    qToLittleEndian<quint32>(quint32(data.size()), b.data() + 8);
+    return b + data;
+}
+QByteArray plusComment(const QByteArray& records) { return Emf::le({quint32(4 + records.size()), 0x2B464D45}) + records; }
+QByteArray floats(std::initializer_list<float> v) {
+    QByteArray b;
+    for (float f : v) b += Emf::le({f2u(f)});
+    return b;
+}
+constexpr quint32 PlusVersion = 0xDBC01002, PlusRed = 0xFFFF0000, PlusGreen = 0xFF00FF00, PlusBlue = 0xFF0000FF;
+
 // StretchDIBits of a 2 x 2 24-bit bitmap, colours 0xRRGGBB given bottom row
 // first (as the file stores them): by default blue, green; red, white.
 QByteArray stretchDib(int x, int y, int cx, int cy, qint32 biWidth = 2, quint32 cbBits = 16,
@@ -744,6 +761,94 @@ private slots:
             QVERIFY(isEmpty(img, 5, 5));
             QVERIFY(isRed(img, 45, 5));
         }
+    }
+
+    void emfPlusShapes() {
+        // A picture drawn with EMF+ alone: each kind of shape in a spot of its own.
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x100 | 0, Emf::le({PlusVersion, 0, PlusRed}));                      // brush 0: red
+        r += plus(0x4008, 0x200 | 1, Emf::le({PlusVersion, 0, 0, 0, f2u(3), PlusVersion, 0, PlusBlue}));  // pen 1
+        r += plus(0x4008, 0x300 | 2, Emf::le({PlusVersion, 4, 0}) + floats({0, 20, 10, 20, 10, 30, 0, 30}) +
+                                          QByteArray::fromHex("00010181"));                     // path 2: a square
+        r += plus(0x4008, 0x500 | 3, Emf::le({PlusVersion, 1, 2, 2, 8, 0x0026200A, 0, PlusGreen, PlusGreen,
+                                              PlusGreen, PlusGreen}));                           // image 3: green
+        r += plus(0x400A, 0, Emf::le({0, 1}) + floats({0, 0, 10, 10}));                           // FillRects
+        r += plus(0x400B, 1, Emf::le({1}) + floats({14, 2, 10, 10}));                            // DrawRects
+        r += plus(0x400E, 0x8000, Emf::le({PlusGreen}) + floats({28, 0, 12, 12}));                // FillEllipse
+        r += plus(0x400F, 1, floats({44, 0, 12, 12}));                                            // DrawEllipse
+        r += plus(0x400C, 0x8000, Emf::le({PlusRed, 3}) + floats({60, 0, 72, 0, 60, 12}));        // FillPolygon
+        r += plus(0x400D, 1, Emf::le({2}) + floats({76, 2, 92, 2}));                              // DrawLines
+        r += plus(0x4014, 0x8000 | 2, Emf::le({PlusGreen}));                                      // FillPath
+        r += plus(0x402D, 0, floats({20, 0}));                                                    // translate
+        r += plus(0x4015, 2, Emf::le({1}));                                                       // DrawPath
+        r += plus(0x402B, 0, {});                                                                 // reset
+        r += plus(0x401A, 3, Emf::le({0, 2}) + floats({0, 0, 2, 2, 50, 20, 10, 10}));             // DrawImage
+        r += plus(0x4010, 0x8000, Emf::le({PlusBlue}) + floats({0, 90, 64, 20, 20, 20}));         // FillPie
+        r += plus(0x4002, 0, {});
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        auto colour = [&](int x, int y) { return qAlpha(img.pixel(x, y)) < 128 ? QRgb(0) : img.pixel(x, y) & 0xFFFFFF; };
+        QCOMPARE(colour(5, 5), 0xFF0000u);
+        QCOMPARE(colour(14, 7), 0x0000FFu);  // the rectangle's outline
+        QCOMPARE(colour(19, 7), 0u);         // and not its inside
+        QCOMPARE(colour(34, 6), 0x00FF00u);
+        QCOMPARE(colour(29, 1), 0u);         // the box's corner, outside the ellipse
+        QCOMPARE(colour(44, 6), 0x0000FFu);
+        QCOMPARE(colour(50, 6), 0u);
+        QCOMPARE(colour(62, 2), 0xFF0000u);
+        QCOMPARE(colour(70, 10), 0u);        // beyond the triangle's long side
+        QCOMPARE(colour(84, 2), 0x0000FFu);
+        QCOMPARE(colour(5, 25), 0x00FF00u);  // the filled path
+        QCOMPARE(colour(20, 25), 0x0000FFu); // the same path drawn moved right
+        QCOMPARE(colour(25, 25), 0u);
+        QCOMPARE(colour(55, 25), 0x00FF00u); // the image
+        QCOMPARE(colour(80, 36), 0x0000FFu); // the pie's quarter runs clockwise, down from the right
+        QCOMPARE(colour(68, 24), 0u);
+    }
+
+    void emfPlusNeverDrawsTwice() {
+        const QByteArray header = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        const QByteArray fill = plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));
+        // Plain drawing of its own outside a hand-over: the plain copy is drawn, the EMF+ one is not.
+        Emf dual;
+        dual.rec(GDICOMMENT, plusComment(header + fill)).redBrush().rect(20, 0, 30, 10);
+        QImage img = render(dual.bytes());
+        QVERIFY(isEmpty(img, 5, 5));
+        QVERIFY(isRed(img, 25, 5));
+
+        // EMF+ alone, handing over to plain records with GetDC; a clip rectangle narrows the next fill.
+        Emf only;
+        only.rec(GDICOMMENT, plusComment(header + fill + plus(0x4004, 0, {})));
+        only.redBrush().rect(20, 0, 30, 10);
+        only.rec(GDICOMMENT, plusComment(plus(0x4032, 0x100, floats({40, 0, 5, 48})) +
+                                          plus(0x400A, 0x8000, Emf::le({PlusBlue, 1}) + floats({40, 0, 20, 20}))));
+        img = render(only.bytes());
+        QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isRed(img, 25, 5));
+        QCOMPARE(img.pixel(42, 5) & 0xFFFFFF, 0x0000FFu);
+        QVERIFY(isEmpty(img, 50, 5));
+    }
+
+    void glyphIndexAndPolyText() {
+        // Glyph numbers come out as glyphs of the face we draw with, not as nothing.
+        Emf g;
+        g.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1}).rec(SETBKMODE, {1});
+        g.rec(EXTTEXTOUTW, textOut(5, 5, QString(QChar(36)) + QChar(40), 0x10));
+        QImage img = render(g.bytes());
+        QVERIFY(countColour(img, QRect(0, 0, 96, 48), 0x000000) > 20);
+
+        // PolyTextOut: two strings, each at its own reference point.
+        QByteArray p = Emf::le({0, 0, 0, 0, 1, f2u(1), f2u(1), 2});
+        const quint32 first = 8 + 32 + 80;  // both strings follow the two EMRTEXTs
+        p += Emf::le({5, 5, 1, first, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({60, 5, 1, first + 4, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({0x49, 0x49});  // "I", twice, padded
+        Emf t;
+        t.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1}).rec(SETBKMODE, {1});
+        t.rec(97, p);
+        img = render(t.bytes());
+        QVERIFY(countColour(img, QRect(0, 0, 40, 48), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(55, 0, 41, 48), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 20, 48), 0x000000), 0);
     }
 
     void emfPlusCommentsLeaveTheFallback() {

@@ -971,6 +971,8 @@ void Player::record(const Record& r) {
 
     case EMR_EXTTEXTOUTW: textRecord(r, true); break;
     case EMR_EXTTEXTOUTA: textRecord(r, false); break;
+    case EMR_POLYTEXTOUTW: polyTextRecord(r, true); break;
+    case EMR_POLYTEXTOUTA: polyTextRecord(r, false); break;
     case EMR_SMALLTEXTOUT: smallTextRecord(r); break;
     case EMR_GRADIENTFILL: gradientFill(r); break;
 

@@ -159,6 +159,8 @@ private:
 
     // Text (EmfText.cpp).
     void textRecord(const Record& r, bool wide);
+    void polyTextRecord(const Record& r, bool wide);
+    void emrText(const Record& r, quint32 at, bool wide);
     void smallTextRecord(const Record& r);
     // `glyphs`, when given, are glyph numbers of the font to draw instead of `text`.
     void drawText(QPointF reference, const QString& text, const std::vector<double>& dx, quint32 options,

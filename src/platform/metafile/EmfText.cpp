@@ -225,16 +225,31 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
 }
 
 void Player::textRecord(const Record& r, bool wide) {
-    // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then EMRTEXT at 36.
+    // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then one EMRTEXT at 36.
     if (!r.has(8, 68)) return;
-    const QPointF reference = r.pointL(36);
+    emrText(r, 36, wide);
+}
+
+void Player::polyTextRecord(const Record& r, bool wide) {
+    // EMR_POLYTEXTOUT: bounds, graphics mode, scales, a count, then the EMRTEXTs.
+    if (!r.has(8, 32)) return;
+    const quint32 count = r.u32(36);
+    if (!r.hasArray(40, count, 40)) return;
+    for (quint32 i = 0; i < count; ++i) emrText(r, 40 + 40 * i, wide);
+}
+
+// EMRTEXT: reference point, character count, string offset, options, the
+// opaque/clip rectangle and the advances' offset (offsets from the record start).
+void Player::emrText(const Record& r, quint32 at, bool wide) {
+    if (!r.has(at, 40)) return;
+    const QPointF reference = r.pointL(at);
     // Longer strings are cut: no picture needs more on one line, and each
     // character costs a glyph lookup.
-    const quint32 chars = std::min(r.u32(44), MaxChars);
-    const quint32 offString = r.u32(48);
-    const quint32 options = r.u32(52);
-    const QRectF rect = r.rectL(56);
-    const quint32 offDx = r.u32(72);
+    const quint32 chars = std::min(r.u32(at + 8), MaxChars);
+    const quint32 offString = r.u32(at + 12);
+    const quint32 options = r.u32(at + 16);
+    const QRectF rect = r.rectL(at + 20);
+    const quint32 offDx = r.u32(at + 36);
 
     QString text;
     if (chars > 0) {

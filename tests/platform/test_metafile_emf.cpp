@@ -5,6 +5,7 @@
 #include "platform/metafile/Metafile.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPainterPathStroker>
 #include <QRandomGenerator>
@@ -85,6 +86,12 @@ private:
 };
 
 QImage render(const QByteArray& emf) {
+    // ZUMBLE_SEED_DIR=folder keeps every picture built here, as fuzzing seeds.
+    const QString seeds = qEnvironmentVariable("ZUMBLE_SEED_DIR");
+    if (!seeds.isEmpty()) {
+        QFile out(seeds + QStringLiteral("/test-%1.emf").arg(qHash(emf), 16, 16, QLatin1Char('0')));
+        if (out.open(QIODevice::WriteOnly)) out.write(emf);
+    }
     QString error;
     QImage img = metafile::render(emf, &error);
     return img;

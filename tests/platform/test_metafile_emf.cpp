@@ -856,6 +856,17 @@ private slots:
         QVERIFY(countColour(img, QRect(0, 0, 40, 48), 0x000000) > 10);
         QVERIFY(countColour(img, QRect(55, 0, 41, 48), 0x000000) > 10);
         QCOMPARE(countColour(img, QRect(30, 0, 20, 48), 0x000000), 0);
+
+        // An EMF+ string, in its layout rectangle.
+        QByteArray face(12, '\0');
+        const QString arial = QStringLiteral("Arial");
+        for (int i = 0; i < arial.size(); ++i) qToLittleEndian<quint16>(arial[i].unicode(), face.data() + 2 * i);
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+        r += plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 63, 2}) + floats({60, 0, 36, 48}) + Emf::le({0x00490049}));
+        img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
     }
 
     void emfPlusCommentsLeaveTheFallback() {

@@ -89,8 +89,9 @@ void Player::blit(const Blit& b, quint8 code, quint8 backCode) {
     op.area = area;
     op.code = code;
     op.backCode = b.mask ? backCode : code;
-    op.cover = layer();
+    op.cover = QImage(area.size(), QImage::Format_Alpha8);
     if (op.cover.isNull()) return;
+    op.cover.fill(0);
     {
         QPainter lp(&op.cover);
         if (clipped) lp.setClipRegion(clip.translated(-area.topLeft()));

@@ -359,6 +359,9 @@ QPainterPath readRegionNode(Reader& r, int depth) {
     case 1: case 2: case 3: case 4: case 5: {
         const QPainterPath a = readRegionNode(r, depth + 1);
         const QPainterPath b = readRegionNode(r, depth + 1);
+        // Boolean operations on outlines grow fast with their size; past a
+        // few thousand points the second operand is left out.
+        if (a.elementCount() + b.elementCount() > 4000) return a;
         switch (type) {
         case 1: return a.intersected(b);
         case 2: return a.united(b);
@@ -621,16 +624,20 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
     const Object* format = object(formatId, Object::FormatKind);
     const QTransform t = worldToImage();
-    // Text is laid out in image pixels along the world's axes, so that the
-    // font size is a whole number of pixels and hinting works as it should.
+    // Text is laid out in pixels along the world's axes, so that the font
+    // size is a whole number of pixels and hinting works as it should; past
+    // 512 pixels it is laid out smaller and scaled up, so that a huge font
+    // does not make Qt rasterise huge glyphs.
     const double scale = std::sqrt(std::abs(t.determinant()));
     const double px = font->emSize * scale;
-    if (!(px >= 1) || px > 4096 || text.isEmpty()) return;
+    if (!(px >= 1) || px > 65536 || text.isEmpty()) return;
     work_ += px * px * double(text.size());
     if (work_ > WorkBudget) return;
+    const double layoutPx = std::min(px, 512.0);
+    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
     QFont f = font->font;
-    f.setPixelSize(std::max(1, int(std::lround(px))));
-    QRectF box(layout.topLeft() * scale, layout.size() * scale);
+    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
+    QRectF box(layout.topLeft() * unit, layout.size() * unit);
     int align = Qt::AlignLeft | Qt::AlignTop;
     if (format) {
         align = (format->align == 1 ? Qt::AlignHCenter : format->align == 2 ? Qt::AlignRight : Qt::AlignLeft) |
@@ -643,7 +650,7 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
         align |= Qt::TextWordWrap;
     }
     clip_.apply(painter_);
-    painter_.setTransform(QTransform::fromScale(1 / scale, 1 / scale) * t);
+    painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * t);
     painter_.setFont(f);
     painter_.setPen(QPen(brush, 0));
     painter_.drawText(box, align, text);

@@ -9,9 +9,6 @@ namespace {
 // it is still "page" for the next operation.
 constexpr int PageAlpha = 254;
 
-bool opaqueAt(const QImage& img, int x, int y) {
-    return qAlpha(reinterpret_cast<const QRgb*>(img.constScanLine(y))[x]) >= 128;
-}
 quint32 rgbAt(const QImage& img, int x, int y) {
     return qUnpremultiply(reinterpret_cast<const QRgb*>(img.constScanLine(y))[x]) & 0xFFFFFF;
 }
@@ -28,7 +25,7 @@ quint32 rop3(quint8 code, quint32 p, quint32 s, quint32 d) {
 
 void applyRop(QImage& canvas, const RopBlit& b) {
     const QRect area = b.area.intersected(canvas.rect());
-    if (area.isEmpty() || b.cover.size() != b.area.size()) return;
+    if (area.isEmpty() || b.cover.size() != b.area.size() || b.cover.format() != QImage::Format_Alpha8) return;
     const QPoint o = area.topLeft() - b.area.topLeft();
     const bool haveSource = b.source.size() == b.area.size();
     const bool havePattern = b.pattern.size() == b.area.size();
@@ -38,7 +35,7 @@ void applyRop(QImage& canvas, const RopBlit& b) {
         const int ly = o.y() + y;
         for (int x = 0; x < area.width(); ++x) {
             const int lx = o.x() + x;
-            if (!opaqueAt(b.cover, lx, ly)) continue;
+            if (b.cover.constScanLine(ly)[lx] < 128) continue;
             const quint8 code = !haveMask || (qGray(rgbAt(b.mask, lx, ly)) >= 128) ? b.code : b.backCode;
             const int a = qAlpha(out[x]);
             const bool blank = a < 128;

@@ -26,7 +26,7 @@ quint32 rop3(quint8 code, quint32 pattern, quint32 source, quint32 destination);
 // One blit over `area` of the canvas. The images are area-sized.
 struct RopBlit {
     QRect area;
-    QImage cover;    // where the operation applies: pixels of alpha 128 or more
+    QImage cover;    // Alpha8: where the operation applies, pixels of 128 or more
     QImage source;   // may be null when the operation does not read it
     QImage pattern;  // likewise
     QImage mask;     // MaskBlt: light pixels take `code`, dark ones `backCode`; null: `code` everywhere

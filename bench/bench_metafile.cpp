@@ -1,5 +1,7 @@
 // Median time to render the typical metafiles of the shared corpus (files of
-// 5 to 60 KB, WMF and EMF) at their natural size. Target: 5 ms or less.
+// 5 to 60 KB, WMF and EMF) at their natural size. Target: 2 ms or less.
+// On a machine busy with other work, ZUMBLE_BENCH_CPU=1 times the thread's
+// processor time instead of the wall clock, which the other work inflates.
 #include "platform/metafile/Metafile.h"
 
 #include <QDir>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -18,6 +21,14 @@ double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+const bool useCpu = qEnvironmentVariableIsSet("ZUMBLE_BENCH_CPU");
+
+double cpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 // Per-file medians over a few rounds, in milliseconds.
@@ -34,8 +45,9 @@ std::vector<double> timeFolder(const QString& path, int rounds) {
         for (int i = 0; i < rounds; ++i) {
             QElapsedTimer clock;
             clock.start();
+            const double cpuStart = cpuMs();
             const QImage image = metafile::render(data);
-            times.push_back(double(clock.nsecsElapsed()) / 1e6);
+            times.push_back(useCpu ? cpuMs() - cpuStart : double(clock.nsecsElapsed()) / 1e6);
             if (image.isNull()) break;
         }
         perFile.push_back(median(times));
@@ -62,7 +74,7 @@ int main(int argc, char** argv) {
     std::printf("bench_metafile: EMF %zu files, median %.2f ms, slowest %.2f ms\n", emf.size(), median(emf),
                 emf.empty() ? 0.0 : *std::max_element(emf.begin(), emf.end()));
     const double m = median(all);
-    std::printf("bench_metafile: all %zu files, median %.2f ms (target <= 5 ms): %s\n", all.size(), m,
-                m <= 5.0 ? "met" : "MISSED");
+    std::printf("bench_metafile: all %zu files, median %.2f ms%s (target <= 2 ms): %s\n", all.size(), m,
+                useCpu ? " of processor time" : "", m <= 2.0 ? "met" : "MISSED");
     return 0;
 }

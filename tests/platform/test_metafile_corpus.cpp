@@ -150,6 +150,8 @@ void MetafileCorpusTest::playFolder(const QString& kind) {
     const QStringList files = dir.entryList({QStringLiteral("*.") + kind}, QDir::Files, QDir::Name);
     QVERIFY(!files.isEmpty());
     const QString outDir = qEnvironmentVariable("ZUMBLE_CORPUS_OUT");
+    // One line per file, for comparing two versions of the players file by file.
+    const bool listAll = qEnvironmentVariableIsSet("ZUMBLE_CORPUS_LIST");
 
     Watchdog watchdog;
     int total = 0, agreeing = 0, agreeingAtReferenceSize = 0, refused = 0, brokenPlayed = 0;
@@ -191,6 +193,9 @@ void MetafileCorpusTest::playFolder(const QString& kind) {
         const double diff = reference.isNull() ? -1.0 : difference(image, reference);
         const double diffEnlarged = reference.isNull() ? -1.0 : difference(enlarged, reference);
         if (diff >= 0 && diff <= 0.12) ++agreeing;
+        if (listAll)
+            std::printf("file %s %s %.3f\n", qPrintable(name),
+                        diffEnlarged >= 0 && diffEnlarged <= 0.12 ? "agrees" : "differs", diffEnlarged);
         if (diffEnlarged >= 0 && diffEnlarged <= 0.12)
             ++agreeingAtReferenceSize;
         else

@@ -5,6 +5,7 @@
 #include "platform/metafile/Metafile.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPainterPathStroker>
 #include <QRandomGenerator>
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -26,7 +28,8 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14,
+    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
+    PLGBLT = 79,
 };
 constexpr quint32 NullPen = 0x80000008;
 constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
@@ -83,6 +86,12 @@ private:
 };
 
 QImage render(const QByteArray& emf) {
+    // ZUMBLE_SEED_DIR=folder keeps every picture built here, as fuzzing seeds.
+    const QString seeds = qEnvironmentVariable("ZUMBLE_SEED_DIR");
+    if (!seeds.isEmpty()) {
+        QFile out(seeds + QStringLiteral("/test-%1.emf").arg(qHash(emf), 16, 16, QLatin1Char('0')));
+        if (out.open(QIODevice::WriteOnly)) out.write(emf);
+    }
     QString error;
     QImage img = metafile::render(emf, &error);
     return img;
@@ -126,6 +135,23 @@ QByteArray textOut(int x, int y, const QString& text, quint32 options = 0, QRect
     while (s.size() % 4) s.append('\0');
     return b + s;
 }
+
+// One EMF+ record, and a comment carrying EMF+ records.
+QByteArray plus(quint16 type, quint16 flags, const QByteArray& data) {
+    QByteArray b(12, '\0');
+    qToLittleEndian<quint16>(type, b.data());
+    qToLittleEndian<quint16>(flags, b.data() + 2);
+    qToLittleEndian<quint32>(quint32(12 + data.size()), b.data() + 4);
+    qToLittleEndian<quint32>(quint32(data.size()), b.data() + 8);
+    return b + data;
+}
+QByteArray plusComment(const QByteArray& records) { return Emf::le({quint32(4 + records.size()), 0x2B464D45}) + records; }
+QByteArray floats(std::initializer_list<float> v) {
+    QByteArray b;
+    for (float f : v) b += Emf::le({f2u(f)});
+    return b;
+}
+constexpr quint32 PlusVersion = 0xDBC01002, PlusRed = 0xFFFF0000, PlusGreen = 0xFF00FF00, PlusBlue = 0xFF0000FF;
 
 // StretchDIBits of a 2 x 2 24-bit bitmap, colours 0xRRGGBB given bottom row
 // first (as the file stores them): by default blue, green; red, white.
@@ -275,6 +301,113 @@ private slots:
         QVERIFY(isRed(img, 88, 24));
     }
 
+    void everyCombineMode_data() {
+        QTest::addColumn<quint32>("mode");
+        QTest::addColumn<bool>("viaPath");
+        // Which of the three bands show: only the old clip, both, only the new region.
+        QTest::addColumn<QString>("expected");
+        const char* names[] = {"and", "or", "xor", "diff", "copy"};
+        const char* shown[] = {"-+-", "+++", "+-+", "+--", "-++"};
+        for (quint32 m = 1; m <= 5; ++m) {
+            QTest::addRow("region %s", names[m - 1]) << m << false << QString::fromLatin1(shown[m - 1]);
+            QTest::addRow("path %s", names[m - 1]) << m << true << QString::fromLatin1(shown[m - 1]);
+        }
+    }
+    void everyCombineMode() {
+        // The clip so far covers x 0..60; the new region covers 40..96.
+        QFETCH(quint32, mode);
+        QFETCH(bool, viaPath);
+        QFETCH(QString, expected);
+        Emf e;
+        e.redBrush().rec(INTERSECTCLIPRECT, {0, 0, 60, 48});
+        if (viaPath) {
+            e.rec(BEGINPATH, {}).rect(40, 0, 96, 48).rec(ENDPATH, {}).rec(SELECTCLIPPATH, {mode});
+        } else {
+            const QByteArray r = region({QRect(40, 0, 56, 48)});
+            e.rec(EXTSELECTCLIPRGN, Emf::le({quint32(r.size()), mode}) + r);
+        }
+        e.rect(0, 0, 96, 48);
+        const QImage img = render(e.bytes());
+        QString got;
+        for (int x : {20, 50, 80}) got += isRed(img, x, 24) ? u'+' : u'-';
+        QCOMPARE(got, expected);
+    }
+
+    void pathClipShapesAGradient() {
+        // A ring (two ellipses, alternate fill) clips a red-to-blue gradient.
+        QByteArray g = Emf::le({0, 0, 96, 48, 2, 1, 0});  // bounds, 2 vertices, 1 rectangle, horizontal
+        g += Emf::le({0, 0, 0x0000FF00u, 0});  // (0,0) red
+        g += Emf::le({96, 48, 0x00000000u, 0xFF00});  // (96,48) blue
+        g += Emf::le({0, 1});
+        Emf e;
+        e.rec(BEGINPATH, {}).rec(ELLIPSE, {0, 0, 48, 48}).rec(ELLIPSE, {12, 12, 36, 36}).rec(ENDPATH, {});
+        e.rec(SELECTCLIPPATH, {5}).rec(GRADIENTFILL, g);
+        QImage img = render(e.bytes());
+        QVERIFY(isEmpty(img, 24, 24));  // the hole
+        QVERIFY(isEmpty(img, 1, 1));    // outside the ring, in the box's corner
+        QVERIFY(isEmpty(img, 70, 24));  // outside the ring altogether
+        const QRgb left = img.pixel(3, 24), right = img.pixel(45, 24);
+        QCOMPARE(qAlpha(left), 255);
+        QCOMPARE(qAlpha(right), 255);
+        QVERIFY(qRed(left) > 220 && qBlue(left) < 35);  // near the red end
+        QVERIFY(qRed(right) < qRed(left) - 90 && qBlue(right) > qBlue(left) + 90);  // half-way towards blue
+
+        // Triangles shade between their corners rather than taking one colour.
+        QByteArray t = Emf::le({0, 0, 96, 48, 3, 1, 2});
+        t += Emf::le({0, 0, 0x0000FF00u, 0});
+        t += Emf::le({96, 0, 0, 0xFF00});
+        t += Emf::le({0, 48, 0x0000FF00u, 0});
+        t += Emf::le({0, 1, 2});
+        img = render(Emf().rec(GRADIENTFILL, t).bytes());
+        QVERIFY(qRed(img.pixel(4, 10)) > 200);
+        QVERIFY(qBlue(img.pixel(70, 4)) > 150);
+        QVERIFY(isEmpty(img, 90, 40));
+    }
+
+    void clipStateIsSavedAndRestored() {
+        // Two nested saves: the inner clip narrows, RestoreDC(-1) brings back
+        // the outer one, an absolute RestoreDC(1) brings back no clip at all.
+        Emf e;
+        e.redBrush().rec(SAVEDC, {}).rec(INTERSECTCLIPRECT, {0, 0, 60, 48}).rec(SAVEDC, {});
+        e.rec(INTERSECTCLIPRECT, {0, 0, 20, 48}).rect(0, 0, 96, 8);
+        e.rec(RESTOREDC, {quint32(-1)}).rect(0, 16, 96, 24);
+        e.rec(RESTOREDC, {1}).rect(0, 32, 96, 40);
+        QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 10, 4));
+        QVERIFY(isEmpty(img, 30, 4));
+        QVERIFY(isRed(img, 50, 20));
+        QVERIFY(isEmpty(img, 70, 20));
+        QVERIFY(isRed(img, 90, 36));
+
+        // The meta region is saved too; offsetting moves the clip and not the meta region.
+        Emf m;
+        m.redBrush().rec(SAVEDC, {}).rec(INTERSECTCLIPRECT, {0, 0, 40, 48}).rec(SETMETARGN, {});
+        m.rec(INTERSECTCLIPRECT, {0, 0, 20, 48}).rec(OFFSETCLIPRGN, {10, 0}).rect(0, 0, 96, 16);
+        m.rec(RESTOREDC, {quint32(-1)}).rect(0, 32, 96, 48);
+        img = render(m.bytes());
+        QVERIFY(isEmpty(img, 5, 8));
+        QVERIFY(isRed(img, 15, 8));
+        QVERIFY(isEmpty(img, 35, 8));
+        QVERIFY(isRed(img, 70, 40));
+    }
+
+    void clipUnderRotation() {
+        // A square clip made under a 45-degree rotation about (48, 24) is a
+        // diamond on the device, and stays one when the transform is reset.
+        const float c = float(std::sqrt(0.5));
+        const float dx = float(48 - 48 * c + 24 * c), dy = float(24 - 48 * c - 24 * c);
+        Emf e;
+        e.redBrush().rec(SETWORLDTRANSFORM, {f2u(c), f2u(c), f2u(-c), f2u(c), f2u(dx), f2u(dy)});
+        e.rec(INTERSECTCLIPRECT, {38, 14, 58, 34});
+        e.rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), 0, 0}).rect(0, 0, 96, 48);
+        const QImage img = render(e.bytes());
+        QVERIFY(isRed(img, 48, 24));
+        QVERIFY(isRed(img, 48, 12));   // the diamond's top corner, above the unrotated square
+        QVERIFY(isRed(img, 35, 24));   // and its left corner
+        QVERIFY(isEmpty(img, 40, 16)); // the unrotated square's corner, outside the diamond
+        QVERIFY(isEmpty(img, 56, 32));
+    }
+
     void pathsAndFillModes() {
         // A triangle built in a path bracket, and a curve continuing it.
         Emf p;
@@ -396,17 +529,94 @@ private slots:
         QVERIFY(isRed(img, 15, 5));
     }
 
-    void alphaBlendUsesPerPixelAlpha() {
+    void alphaBlending() {
         // A 2 x 1 top-down 32-bit bitmap: opaque red, then fully transparent.
-        QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 20, 10, 0x01FF0000, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 108, 40,
-                                148, 8, 2, 1});
-        b += Emf::le({40, 2, quint32(-1), (32u << 16) | 1, 0, 8, 0, 0, 0, 0});
-        b += Emf::le({0xFFFF0000, 0x00000000});
-        Emf e;
-        e.rec(ALPHABLEND, b);
-        const QImage img = render(e.bytes());
+        auto blend = [](quint32 blendFunction, quint32 left, quint32 right) {
+            QByteArray b = Emf::le({0, 0, 0, 0, 0, 0, 20, 10, blendFunction, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 108,
+                                    40, 148, 8, 2, 1});
+            b += Emf::le({40, 2, quint32(-1), (32u << 16) | 1, 0, 8, 0, 0, 0, 0});
+            return b + Emf::le({left, right});
+        };
+        QImage img = render(Emf().rec(ALPHABLEND, blend(0x01FF0000, 0xFFFF0000, 0)).bytes());  // per-pixel alpha
         QVERIFY(isRed(img, 5, 5));
         QVERIFY(isEmpty(img, 15, 5));
+
+        // A constant alpha of one half over blue: both colours at half strength.
+        Emf c;
+        c.rec(CREATEBRUSHINDIRECT, {1, 0, Blue, 0}).rec(SELECTOBJECT, {1}).rec(SELECTOBJECT, {NullPen}).rect(0, 0, 20, 10);
+        c.rec(ALPHABLEND, blend(0x00800000, 0x00FF0000, 0x00FF0000));
+        img = render(c.bytes());
+        QVERIFY(std::abs(qRed(img.pixel(5, 5)) - 128) < 6);
+        QVERIFY(std::abs(qBlue(img.pixel(5, 5)) - 127) < 6);
+    }
+
+    void rasterOperations_data() {
+        // The destination is red on the left and the blank page on the right;
+        // the source is green, the brush blue. Results as 0xRRGGBB, -1 for a
+        // pixel left transparent (white over the page).
+        QTest::addColumn<quint32>("rop");
+        QTest::addColumn<bool>("withSource");
+        QTest::addColumn<qint64>("overRed");
+        QTest::addColumn<qint64>("overPage");
+        QTest::newRow("SRCCOPY") << 0x00CC0020u << true << 0x00FF00ll << 0x00FF00ll;
+        QTest::newRow("SRCPAINT") << 0x00EE0086u << true << 0xFFFF00ll << -1ll;
+        QTest::newRow("SRCAND") << 0x008800C6u << true << 0x000000ll << 0x00FF00ll;
+        QTest::newRow("SRCINVERT") << 0x00660046u << true << 0xFFFF00ll << 0xFF00FFll;
+        QTest::newRow("SRCERASE") << 0x00440328u << true << 0x00FF00ll << 0x000000ll;
+        QTest::newRow("NOTSRCCOPY") << 0x00330008u << true << 0xFF00FFll << 0xFF00FFll;
+        QTest::newRow("NOTSRCERASE") << 0x001100A6u << true << 0x0000FFll << 0x000000ll;
+        QTest::newRow("MERGECOPY") << 0x00C000CAu << true << 0x000000ll << 0x000000ll;
+        QTest::newRow("MERGEPAINT") << 0x00BB0226u << true << 0xFF00FFll << -1ll;
+        QTest::newRow("PATPAINT") << 0x00FB0A09u << true << 0xFF00FFll << -1ll;
+        QTest::newRow("PATCOPY") << 0x00F00021u << false << 0x0000FFll << 0x0000FFll;
+        QTest::newRow("PATINVERT") << 0x005A0049u << false << 0xFF00FFll << 0xFFFF00ll;
+        QTest::newRow("DSTINVERT") << 0x00550009u << false << 0x00FFFFll << 0x000000ll;
+        QTest::newRow("BLACKNESS") << 0x00000042u << false << 0x000000ll << 0x000000ll;
+        QTest::newRow("D (no-op)") << 0x00AA0029u << false << 0xFF0000ll << -1ll;
+    }
+    void rasterOperations() {
+        QFETCH(quint32, rop);
+        QFETCH(bool, withSource);
+        QFETCH(qint64, overRed);
+        QFETCH(qint64, overPage);
+        Emf e;
+        e.redBrush().rect(0, 0, 20, 20).rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2});
+        if (withSource)
+            e.rec(STRETCHDIBITS, stretchDib(0, 0, 40, 20, 2, 16, rop, {0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00}));
+        else
+            e.rec(BITBLT, {0, 0, 0, 0, 0, 0, 40, 20, rop, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 0, 0, 0, 0});
+        const QImage img = render(e.bytes());
+        auto colour = [&](int x, int y) { return isEmpty(img, x, y) ? -1ll : qint64(img.pixel(x, y) & 0xFFFFFF); };
+        QCOMPARE(colour(10, 10), overRed);
+        QCOMPARE(colour(30, 10), overPage);
+    }
+
+    void maskAndParallelogramBlits() {
+        // MaskBlt over red: the green source where the mask is white (its
+        // left column), the destination where it is black.
+        // The source transform scales the 20 x 20 destination down to the 2 x 2 bitmap.
+        QByteArray m = Emf::le({0, 0, 0, 0, 0, 0, 20, 20, 0xAACC0020u, 0, 0, f2u(0.1f), 0, 0, f2u(0.1f), 0, 0, 0, 0, 128,
+                                40, 168, 16, 0, 0, 0, 184, 48, 232, 8});
+        m += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
+        for (int row = 0; row < 2; ++row) m += QByteArray::fromHex("00ff0000ff000000");  // two green pixels, padded
+        m += Emf::le({40, 2, 2, (1u << 16) | 1, 0, 8, 0, 0, 0, 0, 0x000000, 0xFFFFFF});
+        m += Emf::le({0x80, 0x80});  // each row: left pixel 1, right pixel 0
+        Emf e;
+        e.redBrush().rect(0, 0, 20, 20).rec(MASKBLT, m);
+        QImage img = render(e.bytes());
+        QCOMPARE(img.pixel(5, 10) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isRed(img, 15, 10));
+
+        // PlgBlt onto a parallelogram leaning right: (20,0) (60,0) (0,40).
+        QByteArray p = Emf::le({0, 0, 0, 0, 20, 0, 60, 0, 0, 40, 0, 0, 2, 2, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 140,
+                                40, 180, 16, 0, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
+        for (int row = 0; row < 2; ++row) p += QByteArray::fromHex("00ff0000ff000000");
+        img = render(Emf().rec(PLGBLT, p).bytes());
+        QCOMPARE(img.pixel(30, 5) & 0xFFFFFF, 0x00FF00u);
+        QCOMPARE(img.pixel(12, 35) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isEmpty(img, 5, 5));     // left of the leaning edge
+        QVERIFY(isEmpty(img, 55, 35));   // right of it
     }
 
     void rop2NopDrawsNothing() {
@@ -558,6 +768,105 @@ private slots:
             QVERIFY(isEmpty(img, 5, 5));
             QVERIFY(isRed(img, 45, 5));
         }
+    }
+
+    void emfPlusShapes() {
+        // A picture drawn with EMF+ alone: each kind of shape in a spot of its own.
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x100 | 0, Emf::le({PlusVersion, 0, PlusRed}));                      // brush 0: red
+        r += plus(0x4008, 0x200 | 1, Emf::le({PlusVersion, 0, 0, 0, f2u(3), PlusVersion, 0, PlusBlue}));  // pen 1
+        r += plus(0x4008, 0x300 | 2, Emf::le({PlusVersion, 4, 0}) + floats({0, 20, 10, 20, 10, 30, 0, 30}) +
+                                          QByteArray::fromHex("00010181"));                     // path 2: a square
+        r += plus(0x4008, 0x500 | 3, Emf::le({PlusVersion, 1, 2, 2, 8, 0x0026200A, 0, PlusGreen, PlusGreen,
+                                              PlusGreen, PlusGreen}));                           // image 3: green
+        r += plus(0x400A, 0, Emf::le({0, 1}) + floats({0, 0, 10, 10}));                           // FillRects
+        r += plus(0x400B, 1, Emf::le({1}) + floats({14, 2, 10, 10}));                            // DrawRects
+        r += plus(0x400E, 0x8000, Emf::le({PlusGreen}) + floats({28, 0, 12, 12}));                // FillEllipse
+        r += plus(0x400F, 1, floats({44, 0, 12, 12}));                                            // DrawEllipse
+        r += plus(0x400C, 0x8000, Emf::le({PlusRed, 3}) + floats({60, 0, 72, 0, 60, 12}));        // FillPolygon
+        r += plus(0x400D, 1, Emf::le({2}) + floats({76, 2, 92, 2}));                              // DrawLines
+        r += plus(0x4014, 0x8000 | 2, Emf::le({PlusGreen}));                                      // FillPath
+        r += plus(0x402D, 0, floats({20, 0}));                                                    // translate
+        r += plus(0x4015, 2, Emf::le({1}));                                                       // DrawPath
+        r += plus(0x402B, 0, {});                                                                 // reset
+        r += plus(0x401A, 3, Emf::le({0, 2}) + floats({0, 0, 2, 2, 50, 20, 10, 10}));             // DrawImage
+        r += plus(0x4010, 0x8000, Emf::le({PlusBlue}) + floats({0, 90, 64, 20, 20, 20}));         // FillPie
+        r += plus(0x4002, 0, {});
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        auto colour = [&](int x, int y) { return qAlpha(img.pixel(x, y)) < 128 ? QRgb(0) : img.pixel(x, y) & 0xFFFFFF; };
+        QCOMPARE(colour(5, 5), 0xFF0000u);
+        QCOMPARE(colour(14, 7), 0x0000FFu);  // the rectangle's outline
+        QCOMPARE(colour(19, 7), 0u);         // and not its inside
+        QCOMPARE(colour(34, 6), 0x00FF00u);
+        QCOMPARE(colour(29, 1), 0u);         // the box's corner, outside the ellipse
+        QCOMPARE(colour(44, 6), 0x0000FFu);
+        QCOMPARE(colour(50, 6), 0u);
+        QCOMPARE(colour(62, 2), 0xFF0000u);
+        QCOMPARE(colour(70, 10), 0u);        // beyond the triangle's long side
+        QCOMPARE(colour(84, 2), 0x0000FFu);
+        QCOMPARE(colour(5, 25), 0x00FF00u);  // the filled path
+        QCOMPARE(colour(20, 25), 0x0000FFu); // the same path drawn moved right
+        QCOMPARE(colour(25, 25), 0u);
+        QCOMPARE(colour(55, 25), 0x00FF00u); // the image
+        QCOMPARE(colour(80, 36), 0x0000FFu); // the pie's quarter runs clockwise, down from the right
+        QCOMPARE(colour(68, 24), 0u);
+    }
+
+    void emfPlusNeverDrawsTwice() {
+        const QByteArray header = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        const QByteArray fill = plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));
+        // Plain drawing of its own outside a hand-over: the plain copy is drawn, the EMF+ one is not.
+        Emf dual;
+        dual.rec(GDICOMMENT, plusComment(header + fill)).redBrush().rect(20, 0, 30, 10);
+        QImage img = render(dual.bytes());
+        QVERIFY(isEmpty(img, 5, 5));
+        QVERIFY(isRed(img, 25, 5));
+
+        // EMF+ alone, handing over to plain records with GetDC; a clip rectangle narrows the next fill.
+        Emf only;
+        only.rec(GDICOMMENT, plusComment(header + fill + plus(0x4004, 0, {})));
+        only.redBrush().rect(20, 0, 30, 10);
+        only.rec(GDICOMMENT, plusComment(plus(0x4032, 0x100, floats({40, 0, 5, 48})) +
+                                          plus(0x400A, 0x8000, Emf::le({PlusBlue, 1}) + floats({40, 0, 20, 20}))));
+        img = render(only.bytes());
+        QCOMPARE(img.pixel(5, 5) & 0xFFFFFF, 0x00FF00u);
+        QVERIFY(isRed(img, 25, 5));
+        QCOMPARE(img.pixel(42, 5) & 0xFFFFFF, 0x0000FFu);
+        QVERIFY(isEmpty(img, 50, 5));
+    }
+
+    void glyphIndexAndPolyText() {
+        // Glyph numbers come out as glyphs of the face we draw with, not as nothing.
+        Emf g;
+        g.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1}).rec(SETBKMODE, {1});
+        g.rec(EXTTEXTOUTW, textOut(5, 5, QString(QChar(36)) + QChar(40), 0x10));
+        QImage img = render(g.bytes());
+        QVERIFY(countColour(img, QRect(0, 0, 96, 48), 0x000000) > 20);
+
+        // PolyTextOut: two strings, each at its own reference point.
+        QByteArray p = Emf::le({0, 0, 0, 0, 1, f2u(1), f2u(1), 2});
+        const quint32 first = 8 + 32 + 80;  // both strings follow the two EMRTEXTs
+        p += Emf::le({5, 5, 1, first, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({60, 5, 1, first + 4, 0, 0, 0, 0, 0, 0});
+        p += Emf::le({0x49, 0x49});  // "I", twice, padded
+        Emf t;
+        t.rec(EXTCREATEFONTINDIRECTW, font(-30, QStringLiteral("Arial"))).rec(SELECTOBJECT, {1}).rec(SETBKMODE, {1});
+        t.rec(97, p);
+        img = render(t.bytes());
+        QVERIFY(countColour(img, QRect(0, 0, 40, 48), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(55, 0, 41, 48), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 20, 48), 0x000000), 0);
+
+        // An EMF+ string, in its layout rectangle.
+        QByteArray face(12, '\0');
+        const QString arial = QStringLiteral("Arial");
+        for (int i = 0; i < arial.size(); ++i) qToLittleEndian<quint16>(arial[i].unicode(), face.data() + 2 * i);
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+        r += plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 63, 2}) + floats({60, 0, 36, 48}) + Emf::le({0x00490049}));
+        img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
     }
 
     void emfPlusCommentsLeaveTheFallback() {

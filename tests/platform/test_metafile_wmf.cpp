@@ -137,6 +137,7 @@ private slots:
     void mappingFlipsWithNegativeExtent();
     void textIsDrawnAtItsAlignment();
     void clippingAndSaveRestore();
+    void clipRegionsAndOffsets();
     void bitmapsThroughStretchDib();
     void faceAndTextMapping();
     void badInputIsRefusedOrPartial();
@@ -252,6 +253,27 @@ void WmfTest::clippingAndSaveRestore() {
     QVERIFY(isClear(img.pixel(30, 45)));   // the excluded hole
     QVERIFY(isRed(img.pixel(30, 38)));
     QVERIFY(isRed(img.pixel(90, 90)));     // drawn after the restore, unclipped
+}
+
+void WmfTest::clipRegionsAndOffsets() {
+    // A region object (one scan: x 0..30 over the full height) as the clip,
+    // moved 40 to the right, then removed by selecting a handle that is no region.
+    const QByteArray data = Wmf()
+                                .window(0, 0, 100, 100)
+                                .solidBrush(0x0000FF).select(0).nullPen().select(1)
+                                .rec(0x06FF, {0, 6, 0, 0, 34, 0, 1, 0, 0, 30, 100, 2, 0, 100, 0, 30, 2})
+                                .rec(0x012C, {2})                      // SelectClipRegion
+                                .rec(0x0220, {0, 40})                  // OffsetClipRgn by (40, 0)
+                                .rectangle(0, 0, 100, 50)
+                                .rec(0x012C, {-1})                     // no region: no clip
+                                .rectangle(0, 80, 100, 100)
+                                .placeable(0, 0, 100, 100, 96);
+    const QImage img = metafile::render(data);
+    QVERIFY(isClear(img.pixel(20, 20)));
+    QVERIFY(isRed(img.pixel(45, 20)));
+    QVERIFY(isRed(img.pixel(69, 20)));
+    QVERIFY(isClear(img.pixel(75, 20)));
+    QVERIFY(isRed(img.pixel(10, 90)));
 }
 
 void WmfTest::bitmapsThroughStretchDib() {

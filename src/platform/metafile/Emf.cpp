@@ -84,6 +84,7 @@ QImage renderEmf(const QByteArray& data, QString* error, double zoom) {
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setRenderHint(QPainter::TextAntialiasing, true);
         emf::Player player(painter, deviceToImage, QSize(w, h), devPerMm, header.u16(56));
+        if (emf::drawsWithEmfPlusOnly(p, n, headerSize)) player.playEmfPlus();
         // A record whose size is wrong ends playback: what was drawn so far stays.
         player.play(p, n, headerSize);
         player.finish();

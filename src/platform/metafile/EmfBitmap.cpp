@@ -4,23 +4,20 @@
 
 #include "platform/metafile/Dib.h"
 #include "platform/metafile/Gdi.h"
+#include "platform/metafile/RasterOp.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace metafile::emf {
 
-namespace {
-// Alpha of a pixel that only raster operations over the blank page touched.
-constexpr int PageAlpha = 254;
-}  // namespace
-
 QImage Player::dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const {
     if (cbBmi == 0 || !r.has(offBmi, cbBmi) || !r.has(offBits, cbBits)) return {};
     return decodeDib(r.data() + offBmi, cbBmi, r.data() + offBits, cbBits);
 }
 
-void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha) {
+void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha,
+                        const QImage* mask, QPointF maskAt) {
     if (image.isNull() || source.width() == 0 || source.height() == 0) return;
     if (dest.width() == 0 || dest.height() == 0) return;
     // Source rectangle (which may be mirrored) onto the logical destination.
@@ -30,88 +27,104 @@ void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& s
     const QTransform place(sx, 0, 0, sy, dest.x() - source.x() * sx, dest.y() - source.y() * sy);
     const QTransform t = place * logicalToImage();
     if (!finiteTransform(t)) return;
-    painter_.setTransform(t);
     // Enlarged bitmaps keep their square pixels, as GDI stretches them;
     // reduced ones are filtered so that fine detail does not turn to noise.
     const double scaleX = std::hypot(t.m11(), t.m12()), scaleY = std::hypot(t.m21(), t.m22());
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, scaleX < 1 || scaleY < 1);
-    if (rop == 0x00CC0020 || !rasterOpKnown(rop)) {  // SRCCOPY, and what we cannot combine
+    const bool smooth = scaleX < 1 || scaleY < 1;
+    if (ropCode(rop) == 0xCC && !mask) {  // SRCCOPY
+        painter_.setTransform(t);
+        painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
         painter_.setOpacity(alpha / 255.0);
         painter_.drawImage(src, image, src);
         painter_.setOpacity(1.0);
         return;
     }
-    rasterOp(image, src, t, rop);
+    QPainterPath shape;
+    shape.addRect(src);
+    Blit b;
+    b.shape = t.map(shape);
+    b.image = &image;
+    b.source = src;
+    b.toImage = t;
+    b.smooth = smooth;
+    b.mask = mask;
+    b.maskAt = maskAt;
+    blit(b, ropCode(rop), mask ? ropCode(rop >> 8) : ropCode(rop));
 }
 
 void Player::finish() {
-    if (!rasterOpsUsed_) return;
-    auto* canvas = static_cast<QImage*>(painter_.device());
-    for (int y = 0; y < canvas->height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(canvas->scanLine(y));
-        for (int x = 0; x < canvas->width(); ++x)
-            if (qAlpha(line[x]) == PageAlpha) line[x] = 0xFF000000u | qUnpremultiply(line[x]);
-    }
+    if (rasterOpsUsed_) settlePage(*static_cast<QImage*>(painter_.device()));
 }
 
-bool Player::rasterOpKnown(quint32 rop) {
-    switch (rop) {
-    case 0x00EE0086: case 0x008800C6: case 0x00660046: case 0x00440328:
-    case 0x00330008: case 0x001100A6: case 0x00BB0226: return true;
-    default: return false;
+// Raster operations combine the bitmap, the brush and what is already drawn,
+// bit by bit, on the pixels of the affected rectangle (RasterOp.h).
+void Player::blit(const Blit& b, quint8 code, quint8 backCode) {
+    if (!ropUsesDestination(code) && !ropUsesDestination(backCode) && code == backCode &&
+        (code == 0x00 || code == 0xFF || code == 0xF0)) {
+        // Black, white or the brush: an ordinary fill, with smooth edges.
+        Brush fill;
+        if (code == 0xF0) {
+            if (!dc_.brush || dc_.brush->brush.style == Brush::Null) return;
+            fill = dc_.brush->brush;
+        } else {
+            fill.color = code ? Qt::white : Qt::black;
+        }
+        fillImagePath(b.shape, fill);
+        return;
     }
-}
-
-// Raster operations combine the bitmap with what is already drawn, bit by
-// bit. Programs use them for transparency (an inverted copy, a mask, the copy
-// again); where nothing was drawn yet we take the page to be white, and a
-// result that is white over such a pixel leaves it transparent, so that the
-// window behind shows through as the program meant.
-void Player::rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop) {
+    if (code == 0xAA && backCode == 0xAA) return;  // the destination, unchanged
     auto* canvas = static_cast<QImage*>(painter_.device());
-    QRect area = t.mapRect(src).toAlignedRect().intersected(canvas->rect());
-    QRegion clip;
-    const bool clipped = effectiveClip(&clip);
+    QRect area = b.shape.boundingRect().toAlignedRect().intersected(canvas->rect());
+    const bool clipped = dc_.clip.active();
+    const QRegion clip = dc_.clip.region();
     if (clipped) area = area.intersected(clip.boundingRect());
     if (area.isEmpty()) return;
-    rasterOpsUsed_ = true;
-    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
-    if (layer.isNull()) return;
-    layer.fill(Qt::transparent);
+    const QTransform toArea = QTransform::fromTranslate(-area.left(), -area.top());
+    auto layer = [&] {
+        QImage l(area.size(), QImage::Format_ARGB32_Premultiplied);
+        if (!l.isNull()) l.fill(Qt::transparent);
+        return l;
+    };
+    RopBlit op;
+    op.area = area;
+    op.code = code;
+    op.backCode = b.mask ? backCode : code;
+    op.cover = QImage(area.size(), QImage::Format_Alpha8);
+    if (op.cover.isNull()) return;
+    op.cover.fill(0);
     {
-        QPainter lp(&layer);
+        QPainter lp(&op.cover);
         if (clipped) lp.setClipRegion(clip.translated(-area.topLeft()));
-        lp.setTransform(t * QTransform::fromTranslate(-area.left(), -area.top()));
-        lp.setRenderHint(QPainter::SmoothPixmapTransform, painter_.testRenderHint(QPainter::SmoothPixmapTransform));
-        lp.drawImage(src, image, src);
+        lp.fillPath(toArea.map(b.shape), Qt::white);
     }
-    for (int y = 0; y < area.height(); ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(layer.constScanLine(y));
-        auto* out = reinterpret_cast<QRgb*>(canvas->scanLine(area.top() + y)) + area.left();
-        for (int x = 0; x < area.width(); ++x) {
-            if (qAlpha(in[x]) < 128) continue;
-            const quint32 sv = in[x] & 0xFFFFFF;
-            // Alpha 254 marks a pixel that only raster operations over the
-            // blank page have touched: it is still "page" for the next one.
-            const int a = qAlpha(out[x]);
-            const bool blank = a < 128;
-            const bool overPage = blank || a == PageAlpha;
-            const quint32 d = blank ? 0xFFFFFF : (qUnpremultiply(out[x]) & 0xFFFFFF);
-            quint32 r;
-            switch (rop) {
-            case 0x00EE0086: r = sv | d; break;           // SRCPAINT
-            case 0x008800C6: r = sv & d; break;           // SRCAND
-            case 0x00660046: r = sv ^ d; break;           // SRCINVERT
-            case 0x00440328: r = sv & ~d; break;          // SRCERASE
-            case 0x00330008: r = ~sv; break;              // NOTSRCCOPY
-            case 0x001100A6: r = ~(sv | d); break;        // NOTSRCERASE
-            default: r = ~sv | d; break;                  // MERGEPAINT
-            }
-            r &= 0xFFFFFF;
-            if (!overPage) out[x] = 0xFF000000u | r;
-            else out[x] = r == 0xFFFFFF ? 0 : qPremultiply((quint32(PageAlpha) << 24) | r);
+    auto drawLayer = [&](QImage* out, const QImage& img, const QRectF& from) {
+        *out = layer();
+        if (out->isNull()) return;
+        QPainter lp(out);
+        lp.setTransform(b.toImage * toArea);
+        lp.setRenderHint(QPainter::SmoothPixmapTransform, b.smooth);
+        lp.drawImage(b.source, img, from);
+    };
+    if (b.image && (ropUsesSource(code) || ropUsesSource(op.backCode))) drawLayer(&op.source, *b.image, b.source);
+    if (b.mask) drawLayer(&op.mask, *b.mask, b.source.translated(b.maskAt - b.source.topLeft()));
+    if (ropUsesPattern(code) || ropUsesPattern(op.backCode)) {
+        op.pattern = layer();
+        if (op.pattern.isNull()) return;
+        QPainter lp(&op.pattern);
+        lp.translate(-area.left(), -area.top());
+        const Brush brush = dc_.brush ? dc_.brush->brush : Brush{};
+        switch (brush.style) {
+        case Brush::Null: lp.fillRect(area, Qt::black); break;
+        case Brush::Solid: lp.fillRect(area, brush.color); break;
+        case Brush::Hatched:
+            lp.fillRect(area, dc_.bkColor);
+            lp.fillRect(area, hatchBrush(brush.hatch, brush.color));
+            break;
+        case Brush::Pattern: lp.fillRect(area, QBrush(brush.pattern)); break;
         }
     }
+    rasterOpsUsed_ = true;
+    applyRop(*canvas, op);
 }
 
 // AlphaBlend with per-pixel alpha: a 32-bit bitmap whose fourth byte is the
@@ -190,26 +203,24 @@ void Player::bitmapRecord(const Record& r) {
         const QRectF dest(r.i32(24), r.i32(28), r.i32(32), r.i32(36));
         const quint32 rop = r.u32(40);
         const quint32 cbBmi = r.u32(88);
+        QImage mask;
+        if (r.type() == EMR_MASKBLT && r.has(100, 28)) mask = dibAt(r, r.u32(112), r.u32(116), r.u32(120), r.u32(124));
         if (cbBmi == 0) {
-            // No source bitmap: a pattern or constant fill of the destination.
-            if (r.type() != EMR_BITBLT && r.type() != EMR_STRETCHBLT) return;
-            const QPainterPath image = [&] {
-                QPainterPath p;
-                p.addRect(dest);
-                return logicalToImage().map(p);
-            }();
-            Brush b;
-            switch (rop) {
-            case 0x00000042: b.color = Qt::black; break;   // BLACKNESS
-            case 0x00FF0062: b.color = Qt::white; break;   // WHITENESS
-            case 0x00F00021:                               // PATCOPY
-            case 0x005A0049:                               // PATINVERT
-                if (!dc_.brush || dc_.brush->brush.style == Brush::Null) return;
-                b = dc_.brush->brush;
-                break;
-            default: return;  // DSTINVERT and the like change nothing we can see
+            // No source bitmap: the brush and the destination alone.
+            if (r.type() != EMR_BITBLT && r.type() != EMR_STRETCHBLT && r.type() != EMR_MASKBLT) return;
+            QPainterPath shape;
+            shape.addRect(dest);
+            Blit b;
+            b.shape = logicalToImage().map(shape);
+            b.source = dest.normalized();
+            b.toImage = logicalToImage();
+            if (!mask.isNull()) {
+                b.mask = &mask;
+                b.maskAt = QPointF(r.i32(100), r.i32(104));
             }
-            fillImagePath(image, b);
+            const quint8 code = ropCode(rop);
+            if (ropUsesSource(code)) return;  // a source that is not there
+            blit(b, code, b.mask ? ropCode(rop >> 8) : code);
             return;
         }
         QImage img = dibAt(r, r.u32(84), cbBmi, r.u32(92), r.u32(96));
@@ -220,7 +231,14 @@ void Player::bitmapRecord(const Record& r) {
             cxSrc = r.i32(100);
             cySrc = r.i32(104);
         }
-        const QRectF source(r.i32(44), r.i32(48), cxSrc, cySrc);
+        QRectF source(r.i32(44), r.i32(48), cxSrc, cySrc);
+        if (r.type() == EMR_BITBLT || r.type() == EMR_MASKBLT) {
+            // The source has the destination's extent in the source's logical
+            // units; its transform takes them to the bitmap's pixels.
+            const QTransform toBitmap(r.f32(52), r.f32(56), r.f32(60), r.f32(64), r.f32(68), r.f32(72));
+            if (finiteTransform(toBitmap) && toBitmap.isInvertible() && !toBitmap.isRotating())
+                source = toBitmap.mapRect(source);
+        }
         int alpha = 255;
         quint32 drawRop = rop;
         if (r.type() == EMR_ALPHABLEND) {
@@ -237,14 +255,50 @@ void Player::bitmapRecord(const Record& r) {
                     if ((line[x] & 0xFFFFFF) == keyRgb) line[x] = 0;
             }
             drawRop = 0xCC0020;
-        } else if (r.type() == EMR_MASKBLT) {
-            drawRop = 0xCC0020;
+        } else if (r.type() == EMR_MASKBLT && !mask.isNull()) {
+            drawBitmap(img, dest, source, rop, 255, &mask, QPointF(r.i32(100), r.i32(104)));
+            return;
         }
         drawBitmap(img, dest, source, drawRop, alpha);
         return;
     }
+    case EMR_PLGBLT: plgBlt(r); return;
     default: return;
     }
+}
+
+// PlgBlt: the source rectangle onto a parallelogram given by three corners
+// (upper left, upper right, lower left), through an optional mask.
+void Player::plgBlt(const Record& r) {
+    if (!r.has(8, 132)) return;
+    const QImage img = dibAt(r, r.u32(96), r.u32(100), r.u32(104), r.u32(108));
+    if (img.isNull()) return;
+    const QRectF src(r.i32(48), r.i32(52), r.i32(56), r.i32(60));
+    if (src.width() == 0 || src.height() == 0) return;
+    const QPointF p0 = r.pointL(24), p1 = r.pointL(32), p2 = r.pointL(40);
+    // Source (x, y) -> p0 + (x - left) / width * (p1 - p0) + (y - top) / height * (p2 - p0).
+    const QPointF u = (p1 - p0) / src.width(), v = (p2 - p0) / src.height();
+    const QTransform place(u.x(), u.y(), v.x(), v.y(), p0.x() - src.left() * u.x() - src.top() * v.x(),
+                           p0.y() - src.left() * u.y() - src.top() * v.y());
+    const QTransform t = place * logicalToImage();
+    if (!finiteTransform(t)) return;
+    QImage mask = dibAt(r, r.u32(124), r.u32(128), r.u32(132), r.has(136, 4) ? r.u32(136) : 0);
+    const QRectF from = src.normalized();
+    if (mask.isNull()) {
+        painter_.setTransform(t);
+        painter_.drawImage(from, img, from);
+        return;
+    }
+    QPainterPath shape;
+    shape.addRect(from);
+    Blit b;
+    b.shape = t.map(shape);
+    b.image = &img;
+    b.source = from;
+    b.toImage = t;
+    b.mask = &mask;
+    b.maskAt = QPointF(r.i32(112), r.i32(116));
+    blit(b, 0xCC, 0xAA);  // the source where the mask is set, the destination elsewhere
 }
 
 }  // namespace metafile::emf

@@ -16,14 +16,9 @@ namespace {
 
 enum PolyKind { Polyline, Polygon, PolyBezier, PolylineTo, PolyBezierTo };
 enum ArcKind { ArcOnly, ChordShape, PieShape, ArcToKind };
-enum : int { RGN_AND = 1, RGN_OR = 2, RGN_XOR = 3, RGN_DIFF = 4, RGN_COPY = 5 };
 
 constexpr quint32 EmfPlusSignature = 0x2B464D45;  // "EMF+"
 constexpr int MaxObjects = 65536;
-// Coordinates past this many image pixels are clamped before they reach
-// QRegion's integers.
-constexpr double RegionLimit = 1 << 24;
-
 // World transforms past this magnitude only serve to push coordinates out of
 // any range a rasteriser handles; such a record is ignored.
 bool usableTransform(const QTransform& t) {
@@ -37,30 +32,6 @@ bool usableTransform(const QTransform& t) {
 QTransform xform(const Record& r, quint32 off) {
     return QTransform(r.f32(off), r.f32(off + 4), r.f32(off + 8), r.f32(off + 12), r.f32(off + 16),
                       r.f32(off + 20));
-}
-
-QRect toPixelRect(const QRectF& f) {
-    const QRectF n = f.normalized();
-    const int l = int(std::lround(clampd(n.left(), -RegionLimit, RegionLimit)));
-    const int t = int(std::lround(clampd(n.top(), -RegionLimit, RegionLimit)));
-    const int r = int(std::lround(clampd(n.right(), -RegionLimit, RegionLimit)));
-    const int b = int(std::lround(clampd(n.bottom(), -RegionLimit, RegionLimit)));
-    if (r <= l || b <= t) return {};
-    return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
-}
-
-// Union of many rectangles, pairwise so that a region with thousands of bands
-// does not cost a quadratic number of merges.
-QRegion uniteAll(std::vector<QRegion> parts) {
-    if (parts.empty()) return {};
-    while (parts.size() > 1) {
-        std::vector<QRegion> next;
-        next.reserve(parts.size() / 2 + 1);
-        for (size_t i = 0; i + 1 < parts.size(); i += 2) next.push_back(parts[i].united(parts[i + 1]));
-        if (parts.size() % 2) next.push_back(parts.back());
-        parts.swap(next);
-    }
-    return parts.front();
 }
 
 ObjectRef makeBrush(Brush::Style style, QColor color) {
@@ -94,6 +65,7 @@ Player::Player(QPainter& painter, const QTransform& deviceToImage, QSize imageSi
                quint32 handleCount)
     : painter_(painter), deviceToImage_(deviceToImage), imageSize_(imageSize), devPerMm_(devicePixelsPerMm) {
     objects_.resize(std::clamp<quint32>(handleCount, 1, MaxObjects));
+    dc_.clip.setSurface(QRect(QPoint(0, 0), imageSize));
     stock_[0] = makeBrush(Brush::Solid, Qt::white);
     stock_[1] = makeBrush(Brush::Solid, QColor(192, 192, 192));
     stock_[2] = makeBrush(Brush::Solid, QColor(128, 128, 128));
@@ -128,7 +100,16 @@ bool Player::play(const uchar* data, qsizetype size, qsizetype offset) {
         const quint32 recordSize = qFromLittleEndian<quint32>(data + offset + 4);
         if (recordSize < 8 || recordSize % 4 != 0 || recordSize > quint64(size - offset)) return false;
         if (type == EMR_EOF) return true;
-        record(Record(data + offset, recordSize, type));
+        const Record r(data + offset, recordSize, type);
+        if (!plus_) {
+            record(r);
+        } else if (type == EMR_GDICOMMENT && r.has(8, 8) && r.u32(12) == EmfPlusSignature) {
+            const quint32 cb = std::min(r.u32(8), recordSize - 12);
+            plus_->play(r.data() + 16, cb >= 4 ? cb - 4 : 0);
+            if (plus_->handedOver()) applyClip();  // the plain records' own clip
+        } else if (plus_->handedOver()) {
+            record(r);
+        }
         offset += recordSize;
     }
     return true;
@@ -602,96 +583,6 @@ void Player::arcRecord(const Record& r, int kind) {
 }
 
 // ---------------------------------------------------------------------------
-// Clipping
-
-QRegion Player::imageRegion(const QPainterPath& imagePath) const {
-    const QRectF bounds = imagePath.boundingRect();
-    if (imagePath.elementCount() <= 5) {
-        // A rectangle that stayed axis-aligned: exact pixel edges.
-        const QPolygonF poly = imagePath.toFillPolygon();
-        bool axis = poly.size() >= 4;
-        for (const QPointF& p : poly)
-            axis = axis && (qFuzzyCompare(p.x(), bounds.left()) || qFuzzyCompare(p.x(), bounds.right()) ||
-                            std::abs(p.x() - bounds.left()) < 1e-6 || std::abs(p.x() - bounds.right()) < 1e-6) &&
-                   (std::abs(p.y() - bounds.top()) < 1e-6 || std::abs(p.y() - bounds.bottom()) < 1e-6);
-        if (axis) return QRegion(toPixelRect(bounds));
-    }
-    // Anything else is filled into a mask, whose runs of covered pixels
-    // become the region's rectangles, row by row (already in the band order
-    // that QRegion wants). Only the part over the picture matters.
-    const QRect area = bounds.toAlignedRect().intersected(QRect(QPoint(0, 0), imageSize_));
-    if (area.isEmpty()) return {};
-    QImage mask(area.size(), QImage::Format_Alpha8);
-    if (mask.isNull()) return {};
-    mask.fill(0);
-    {
-        QPainter mp(&mask);
-        mp.translate(-area.left(), -area.top());
-        mp.fillPath(imagePath, Qt::black);
-    }
-    std::vector<QRect> rects;
-    for (int y = 0; y < area.height(); ++y) {
-        const uchar* line = mask.constScanLine(y);
-        int x = 0;
-        while (x < area.width()) {
-            while (x < area.width() && line[x] < 128) ++x;
-            const int start = x;
-            while (x < area.width() && line[x] >= 128) ++x;
-            if (x > start) rects.emplace_back(area.left() + start, area.top() + y, x - start, 1);
-        }
-    }
-    QRegion region;
-    if (!rects.empty()) region.setRects(rects.data(), int(rects.size()));
-    return region;
-}
-
-QRegion Player::regionFromData(const Record& r, quint32 offset, quint32 bytes) const {
-    // RGNDATA: a 32-byte header (size, type, count, ...) and then the rectangles,
-    // in the reference device's pixels.
-    if (bytes < 32 || !r.has(offset, bytes)) return {};
-    const quint32 count = r.u32(offset + 8);
-    const quint32 rectsAt = offset + 32;
-    if (quint64(count) > (bytes - 32) / 16) return {};
-    std::vector<QRegion> parts;
-    parts.reserve(count);
-    for (quint32 i = 0; i < count; ++i) {
-        const QRect px = toPixelRect(deviceToImage_.mapRect(r.rectL(rectsAt + 16 * i)));
-        if (!px.isEmpty()) parts.emplace_back(px);
-    }
-    return uniteAll(std::move(parts));
-}
-
-void Player::setClip(const QRegion& region, int mode) {
-    const QRegion full(QRect(QPoint(0, 0), imageSize_));
-    const QRegion current = dc_.clipped ? dc_.clip : full;
-    switch (mode) {
-    case RGN_AND: dc_.clip = current.intersected(region); break;
-    case RGN_OR: dc_.clip = current.united(region); break;
-    case RGN_XOR: dc_.clip = current.xored(region); break;
-    case RGN_DIFF: dc_.clip = current.subtracted(region); break;
-    case RGN_COPY: dc_.clip = region; break;
-    default: return;
-    }
-    dc_.clipped = true;
-    applyClip();
-}
-
-void Player::applyClip() {
-    painter_.setTransform(QTransform());
-    QRegion clip;
-    if (effectiveClip(&clip)) painter_.setClipRegion(clip);
-    else painter_.setClipping(false);
-}
-
-bool Player::effectiveClip(QRegion* out) const {
-    if (dc_.metaClipped && dc_.clipped) *out = dc_.metaClip.intersected(dc_.clip);
-    else if (dc_.metaClipped) *out = dc_.metaClip;
-    else if (dc_.clipped) *out = dc_.clip;
-    else return false;
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // Other drawing records
 
 void Player::gradientFill(const Record& r) {
@@ -721,13 +612,8 @@ void Player::gradientFill(const Record& r) {
                 else vertex(idx, &p[j], &c[j]);
             }
             if (!ok) continue;
-            QPainterPath path;
-            path.addPolygon(QPolygonF({p[0], p[1], p[2]}));
-            path.closeSubpath();
-            const QColor avg((c[0].red() + c[1].red() + c[2].red()) / 3, (c[0].green() + c[1].green() + c[2].green()) / 3,
-                             (c[0].blue() + c[1].blue() + c[2].blue()) / 3);
             if (inPath_) continue;
-            painter_.fillPath(t.map(path), avg);
+            shadeTriangle({t.map(p[0]), t.map(p[1]), t.map(p[2])}, c);
         } else {
             const quint32 a = r.u32(off), b = r.u32(off + 4);
             if (a >= nVer || b >= nVer) continue;
@@ -747,6 +633,36 @@ void Player::gradientFill(const Record& r) {
             painter_.fillPath(t.map(path), grad);
         }
     }
+}
+
+// Gouraud shading: each pixel whose centre lies in the triangle takes the
+// corners' colours weighted by its barycentric coordinates.
+void Player::shadeTriangle(const std::array<QPointF, 3>& p, const QColor* c) {
+    const double det = (p[1].y() - p[2].y()) * (p[0].x() - p[2].x()) + (p[2].x() - p[1].x()) * (p[0].y() - p[2].y());
+    if (!finite(det) || std::abs(det) < 1e-9) return;
+    const QRectF bounds = QPolygonF({p[0], p[1], p[2]}).boundingRect();
+    const QRect area = bounds.toAlignedRect().intersected(QRect(QPoint(0, 0), imageSize_));
+    if (area.isEmpty()) return;
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return;
+    layer.fill(Qt::transparent);
+    constexpr double Edge = -1e-6;
+    for (int y = 0; y < area.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(layer.scanLine(y));
+        const double py = area.top() + y + 0.5;
+        for (int x = 0; x < area.width(); ++x) {
+            const double px = area.left() + x + 0.5;
+            const double w0 = ((p[1].y() - p[2].y()) * (px - p[2].x()) + (p[2].x() - p[1].x()) * (py - p[2].y())) / det;
+            const double w1 = ((p[2].y() - p[0].y()) * (px - p[2].x()) + (p[0].x() - p[2].x()) * (py - p[2].y())) / det;
+            const double w2 = 1 - w0 - w1;
+            if (w0 < Edge || w1 < Edge || w2 < Edge) continue;
+            auto mix = [&](int a, int b, int d) { return std::clamp(int(std::lround(w0 * a + w1 * b + w2 * d)), 0, 255); };
+            line[x] = qRgb(mix(c[0].red(), c[1].red(), c[2].red()), mix(c[0].green(), c[1].green(), c[2].green()),
+                           mix(c[0].blue(), c[1].blue(), c[2].blue()));
+        }
+    }
+    painter_.setTransform(QTransform());
+    painter_.drawImage(area.topLeft(), layer);
 }
 
 void Player::regionRecord(const Record& r) {
@@ -1027,58 +943,12 @@ void Player::record(const Record& r) {
         path_ = QPainterPath();
         break;
     }
-    case EMR_SELECTCLIPPATH: {
-        if (inPath_) break;
-        QPainterPath p = path_;
-        p.setFillRule(dc_.polyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
-        setClip(imageRegion(p), int(r.u32(8)));
-        path_ = QPainterPath();
-        break;
-    }
-
+    case EMR_SELECTCLIPPATH:
     case EMR_INTERSECTCLIPRECT:
-    case EMR_EXCLUDECLIPRECT: {
-        if (!r.has(8, 16)) break;
-        QPainterPath rect;
-        rect.addRect(r.rectL(8).normalized());
-        setClip(imageRegion(logicalToImage().map(rect)),
-                r.type() == EMR_INTERSECTCLIPRECT ? RGN_AND : RGN_DIFF);
-        break;
-    }
-    case EMR_EXTSELECTCLIPRGN: {
-        if (!r.has(8, 8)) break;
-        const quint32 cb = r.u32(8);
-        const int mode = int(r.u32(12));
-        if (mode == RGN_COPY && cb == 0) {
-            dc_.clipped = false;
-            dc_.clip = QRegion();
-            applyClip();
-            break;
-        }
-        if (!r.has(16, cb)) break;
-        setClip(regionFromData(r, 16, cb), mode);
-        break;
-    }
+    case EMR_EXCLUDECLIPRECT:
+    case EMR_EXTSELECTCLIPRGN:
     case EMR_SETMETARGN:
-        // The clip so far becomes the meta region, which later clipping can
-        // only narrow; the clip itself starts over.
-        if (dc_.clipped || dc_.metaClipped) {
-            effectiveClip(&dc_.metaClip);
-            dc_.metaClipped = true;
-        }
-        dc_.clipped = false;
-        dc_.clip = QRegion();
-        applyClip();
-        break;
-    case EMR_OFFSETCLIPRGN: {
-        if (!r.has(8, 8) || !dc_.clipped) break;
-        const QTransform t = logicalToImage();
-        const QPointF d = t.map(r.pointL(8)) - t.map(QPointF(0, 0));
-        dc_.clip.translate(int(std::lround(clampd(d.x(), -RegionLimit, RegionLimit))),
-                           int(std::lround(clampd(d.y(), -RegionLimit, RegionLimit))));
-        applyClip();
-        break;
-    }
+    case EMR_OFFSETCLIPRGN: clipRecord(r); break;
 
     case EMR_GDICOMMENT:
         // EMF+ records ride in comments; files that carry them also carry the
@@ -1093,6 +963,7 @@ void Player::record(const Record& r) {
     case EMR_BITBLT:
     case EMR_STRETCHBLT:
     case EMR_MASKBLT:
+    case EMR_PLGBLT:
     case EMR_SETDIBITSTODEVICE:
     case EMR_STRETCHDIBITS:
     case EMR_ALPHABLEND:
@@ -1100,6 +971,8 @@ void Player::record(const Record& r) {
 
     case EMR_EXTTEXTOUTW: textRecord(r, true); break;
     case EMR_EXTTEXTOUTA: textRecord(r, false); break;
+    case EMR_POLYTEXTOUTW: polyTextRecord(r, true); break;
+    case EMR_POLYTEXTOUTA: polyTextRecord(r, false); break;
     case EMR_SMALLTEXTOUT: smallTextRecord(r); break;
     case EMR_GRADIENTFILL: gradientFill(r); break;
 

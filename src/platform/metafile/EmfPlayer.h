@@ -3,6 +3,8 @@
 // world transform, clipping, selected objects), the object table and the
 // path bracket. Emf.cpp works out the picture's size and hands us the
 // mapping from the reference device's pixels onto the image.
+#include "platform/metafile/Clip.h"
+#include "platform/metafile/EmfPlus.h"
 #include "platform/metafile/EmfRecord.h"
 #include "platform/metafile/Fonts.h"
 
@@ -18,6 +20,7 @@
 #include <QString>
 #include <QTransform>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -68,10 +71,7 @@ struct DcState {
     int arcDirection = 1;  // counter-clockwise
     double miterLimit = 10;
     QPointF current;  // current position, logical
-    bool clipped = false;
-    QRegion clip;  // image pixels
-    bool metaClipped = false;
-    QRegion metaClip;  // set by SetMetaRgn; the clip applies within it
+    Clip clip;  // image pixels
 };
 
 // Saved device contexts beyond this depth are not kept: a file that nests
@@ -93,6 +93,8 @@ public:
     void finish();
 
     int skippedEmfPlusComments() const { return emfPlusComments_; }
+    // Draws the EMF+ records instead of the plain ones (drawsWithEmfPlusOnly).
+    void playEmfPlus() { plus_ = std::make_unique<PlusPlayer>(painter_, deviceToImage_, imageSize_); }
 
 private:
     void record(const Record& r);
@@ -129,29 +131,44 @@ private:
     void appendToPath(const QPainterPath& logical, bool connect);
     void lineToPath(QPointF logical);
 
-    // Clipping.
-    void setClip(const QRegion& region, int mode);
-    void applyClip();
-    bool effectiveClip(QRegion* out) const;
+    // Clipping (EmfClip.cpp).
+    void clipRecord(const Record& r);
+    void applyClip() { dc_.clip.apply(painter_); }
     QRegion regionFromData(const Record& r, quint32 offset, quint32 bytes) const;
     QRegion imageRegion(const QPainterPath& imagePath) const;
 
     // Bitmaps.
     void bitmapRecord(const Record& r);
-    void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha);
+    void drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha,
+                    const QImage* mask = nullptr, QPointF maskAt = {});
     static QImage withSourceAlpha(const Record& r, quint32 offBmi, quint32 offBits, const QImage& decoded);
-    static bool rasterOpKnown(quint32 rop);
-    void rasterOp(const QImage& image, const QRectF& src, const QTransform& t, quint32 rop);
+    // What a raster operation works on: the outline it covers (image pixels)
+    // and, for bitmaps, the source rectangle with its placement and a mask.
+    struct Blit {
+        QPainterPath shape;
+        const QImage* image = nullptr;
+        QRectF source;
+        QTransform toImage;
+        bool smooth = false;
+        const QImage* mask = nullptr;
+        QPointF maskAt;
+    };
+    void blit(const Blit& b, quint8 code, quint8 backCode);
+    void plgBlt(const Record& r);
     QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const;
 
     // Text (EmfText.cpp).
     void textRecord(const Record& r, bool wide);
+    void polyTextRecord(const Record& r, bool wide);
+    void emrText(const Record& r, quint32 at, bool wide);
     void smallTextRecord(const Record& r);
+    // `glyphs`, when given, are glyph numbers of the font to draw instead of `text`.
     void drawText(QPointF reference, const QString& text, const std::vector<double>& dx, quint32 options,
-                  const QRectF& clipRect);
+                  const QRectF& clipRect, const std::vector<quint32>& glyphs = {});
     QFont qtFont(const Font& f, double pixelSize) const;
 
     void gradientFill(const Record& r);
+    void shadeTriangle(const std::array<QPointF, 3>& corners, const QColor* colors);
     void regionRecord(const Record& r);
 
     QPainter& painter_;
@@ -166,6 +183,7 @@ private:
     bool figureOpen_ = false;
     QPainterPath path_;  // image coordinates
     int emfPlusComments_ = 0;
+    std::unique_ptr<PlusPlayer> plus_;
     bool rasterOpsUsed_ = false;
     mutable QHash<QString, double> cellToEm_;  // face -> em height per cell height
 };

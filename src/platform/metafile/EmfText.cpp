@@ -5,6 +5,8 @@
 #include "platform/metafile/Fonts.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
 
 #include <algorithm>
 #include <cmath>
@@ -43,7 +45,7 @@ QFont Player::qtFont(const Font& f, double pixelSize) const {
 }
 
 void Player::drawText(QPointF reference, const QString& text, const std::vector<double>& dx, quint32 options,
-                      const QRectF& rect) {
+                      const QRectF& rect, const std::vector<quint32>& glyphs) {
     const QTransform t = logicalToImage();
     const bool haveRect = !(options & ETO_NO_RECT) && rect.width() != 0 && rect.height() != 0;
     if ((options & ETO_OPAQUE) && haveRect && !inPath_) {
@@ -52,7 +54,7 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         painter_.setTransform(QTransform());
         painter_.fillPath(t.map(p), dc_.bkColor);
     }
-    if (text.isEmpty() || !dc_.font) return;
+    if ((text.isEmpty() && glyphs.empty()) || !dc_.font) return;
     const Font& f = dc_.font->font;
 
     const QPointF ref = (dc_.textAlign & TA_UPDATECP) ? dc_.current : reference;
@@ -87,6 +89,17 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
     const double k = em / layoutPx;  // image pixels per layout pixel
     const QFont font = qtFont(f, layoutPx);
     const QFontMetricsF fm(font);
+    // Glyph numbers are drawn from the face we draw with: the file's own
+    // face is not here, so they are at best its look-alike's glyphs.
+    QRawFont raw;
+    QList<quint32> glyphIndexes;
+    QList<QPointF> glyphAdvances;
+    if (!glyphs.empty()) {
+        raw = QRawFont::fromFont(font);
+        if (!raw.isValid()) return;
+        glyphIndexes = QList<quint32>(glyphs.begin(), glyphs.end());
+        glyphAdvances = raw.advancesForGlyphIndexes(glyphIndexes);
+    }
 
     // Horizontal stretch: an anisotropic mapping, or a width the font asks for.
     double hs = lx / ly;
@@ -115,6 +128,9 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
             advance.push_back(clampd(d * perLogical, -1e6, 1e6));
             width += advance.back();
         }
+    } else if (!glyphs.empty()) {
+        for (const QPointF& a : glyphAdvances) advance.push_back(a.x());
+        for (double a : advance) width += a;
     } else {
         width = fm.horizontalAdvance(text);
     }
@@ -133,18 +149,52 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         dc_.current = ref + QPointF((dc_.textAlign & 6) == 2 ? -width / perLogical : width / perLogical, 0);
     }
 
+    if (!glyphs.empty()) {
+        QList<QPointF> positions;
+        double pos = x0;
+        for (qsizetype i = 0; i < glyphIndexes.size(); ++i) {
+            positions << QPointF(pos, y0);
+            pos += i < qsizetype(advance.size()) ? advance[size_t(i)] : 0;
+        }
+        if (inPath_) {
+            QPainterPath outlines;
+            for (qsizetype i = 0; i < glyphIndexes.size(); ++i)
+                outlines.addPath(raw.pathForGlyph(glyphIndexes[i]).translated(positions[i]));
+            path_.addPath(local.map(outlines));
+            return;
+        }
+        QGlyphRun run;
+        run.setRawFont(raw);
+        run.setGlyphIndexes(glyphIndexes);
+        run.setPositions(positions);
+        painter_.save();
+        if ((options & ETO_CLIPPED) && haveRect) {
+            QPainterPath clip;
+            clip.addRect(rect.normalized());
+            painter_.setTransform(QTransform());
+            painter_.setClipPath(t.map(clip), Qt::IntersectClip);
+        }
+        painter_.setTransform(local);
+        if (dc_.bkMode == 2)
+            painter_.fillRect(QRectF(x0, y0 - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
+        painter_.setPen(dc_.textColor);
+        painter_.drawGlyphRun(QPointF(0, 0), run);
+        painter_.restore();
+        return;
+    }
+
     if (inPath_) {
-        QPainterPath glyphs;
+        QPainterPath outlines;
         if (advance.empty()) {
-            glyphs.addText(QPointF(x0, y0), font, text);
+            outlines.addText(QPointF(x0, y0), font, text);
         } else {
             double pos = x0;
             for (qsizetype i = 0; i < text.size(); ++i) {
-                glyphs.addText(QPointF(pos, y0), font, QString(text[i]));
+                outlines.addText(QPointF(pos, y0), font, QString(text[i]));
                 pos += i < qsizetype(advance.size()) ? advance[size_t(i)] : 0;
             }
         }
-        path_.addPath(local.map(glyphs));
+        path_.addPath(local.map(outlines));
         return;
     }
 
@@ -175,16 +225,31 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
 }
 
 void Player::textRecord(const Record& r, bool wide) {
-    // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then EMRTEXT at 36.
+    // EMR_EXTTEXTOUT: bounds, graphics mode, scales, then one EMRTEXT at 36.
     if (!r.has(8, 68)) return;
-    const QPointF reference = r.pointL(36);
+    emrText(r, 36, wide);
+}
+
+void Player::polyTextRecord(const Record& r, bool wide) {
+    // EMR_POLYTEXTOUT: bounds, graphics mode, scales, a count, then the EMRTEXTs.
+    if (!r.has(8, 32)) return;
+    const quint32 count = r.u32(36);
+    if (!r.hasArray(40, count, 40)) return;
+    for (quint32 i = 0; i < count; ++i) emrText(r, 40 + 40 * i, wide);
+}
+
+// EMRTEXT: reference point, character count, string offset, options, the
+// opaque/clip rectangle and the advances' offset (offsets from the record start).
+void Player::emrText(const Record& r, quint32 at, bool wide) {
+    if (!r.has(at, 40)) return;
+    const QPointF reference = r.pointL(at);
     // Longer strings are cut: no picture needs more on one line, and each
     // character costs a glyph lookup.
-    const quint32 chars = std::min(r.u32(44), MaxChars);
-    const quint32 offString = r.u32(48);
-    const quint32 options = r.u32(52);
-    const QRectF rect = r.rectL(56);
-    const quint32 offDx = r.u32(72);
+    const quint32 chars = std::min(r.u32(at + 8), MaxChars);
+    const quint32 offString = r.u32(at + 12);
+    const quint32 options = r.u32(at + 16);
+    const QRectF rect = r.rectL(at + 20);
+    const quint32 offDx = r.u32(at + 36);
 
     QString text;
     if (chars > 0) {
@@ -199,7 +264,11 @@ void Player::textRecord(const Record& r, bool wide) {
             text = f ? decodeText(bytes, f->charset, f->face) : QString::fromLatin1(bytes);
         }
     }
-    if (options & ETO_GLYPH_INDEX) text.clear();  // glyph numbers of a font we do not have
+    std::vector<quint32> glyphs;
+    if (options & ETO_GLYPH_INDEX) {
+        for (quint32 i = 0; i < chars; ++i) glyphs.push_back(wide ? r.u16(offString + 2 * i) : r.u8(offString + i));
+        text.clear();
+    }
 
     std::vector<double> dx;
     const bool pdy = options & ETO_PDY;
@@ -207,7 +276,7 @@ void Player::textRecord(const Record& r, bool wide) {
     if (offDx != 0 && chars > 0 && r.hasArray(offDx, dxCount, 4)) {
         dx.reserve(chars);
         for (quint32 i = 0; i < chars; ++i) dx.push_back(r.i32(offDx + 4 * i * (pdy ? 2 : 1)));
-        if (!wide && text.size() != qsizetype(chars)) {
+        if (!wide && glyphs.empty() && text.size() != qsizetype(chars)) {
             // Multi-byte characters: one advance per byte, so merge them.
             const Font* f = dc_.font ? &dc_.font->font : nullptr;
             if (f && isDoubleByteCharset(f->charset)) {
@@ -225,7 +294,7 @@ void Player::textRecord(const Record& r, bool wide) {
             if (qsizetype(dx.size()) != text.size()) dx.clear();
         }
     }
-    drawText(reference, text, dx, options, rect);
+    drawText(reference, text, dx, options, rect, glyphs);
 }
 
 void Player::smallTextRecord(const Record& r) {
@@ -252,8 +321,12 @@ void Player::smallTextRecord(const Record& r) {
         for (quint32 i = 0; i < chars; ++i) text[i] = QChar(char16_t(r.u16(at + 2 * i)));
         if (dc_.font) text = mapSymbolText(text, dc_.font->font.face);
     }
-    if (options & ETO_GLYPH_INDEX) text.clear();
-    drawText(reference, text, {}, options, rect);
+    std::vector<quint32> glyphs;
+    if ((options & ETO_GLYPH_INDEX) && !(options & ETO_SMALL_CHARS)) {
+        for (quint32 i = 0; i < chars; ++i) glyphs.push_back(r.u16(at + 2 * i));
+        text.clear();
+    }
+    drawText(reference, text, {}, options, rect, glyphs);
 }
 
 }  // namespace metafile::emf

@@ -1,6 +1,7 @@
 #include "platform/metafile/Wmf.h"
 
 #include "platform/Picture.h"
+#include "platform/metafile/Clip.h"
 #include "platform/metafile/Dib.h"
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
@@ -159,8 +160,7 @@ struct DcState {
     quint16 textAlign = 0;
     int charExtra = 0;
     QPointF cp{0, 0};
-    // Clip in device pixels; empty optional for "no clip".
-    std::optional<QRegion> clip;
+    Clip clip;  // device pixels
 };
 
 class Player {
@@ -196,8 +196,9 @@ private:
     QBrush qtBrush(const BrushObj& b) const;
     QFont qtFont(double* ascent, double* descent);
     void applyClip();
-    void setClip(const std::optional<QRegion>& clip);
+    void combineClip(const QRegion& region, int mode);
     QRegion deviceRegion(const QRectF& logical) const;
+    QRegion deviceRegion(const QRegion& logical) const;
 
     void createObject(Object obj);
     // A COLORREF, looking PALETTEINDEX colours up in the selected palette.
@@ -316,25 +317,25 @@ double Player::scaleY() const {
 }
 
 QRegion Player::deviceRegion(const QRectF& logical) const {
-    const QRectF r = mapping().mapRect(logical.normalized()).intersected(QRectF(-1.0e7, -1.0e7, 2.0e7, 2.0e7));
-    if (r.isEmpty()) return {};
-    // Clip rectangles exclude their right and bottom edges, as GDI's do.
-    return QRegion(QRect(QPoint(int(std::lround(r.left())), int(std::lround(r.top()))),
-                         QPoint(int(std::lround(r.right())) - 1, int(std::lround(r.bottom())) - 1)));
+    return Clip::fromRect(mapping().mapRect(logical.normalized()));
 }
 
-void Player::setClip(const std::optional<QRegion>& clip) {
-    dc_.clip = clip;
+QRegion Player::deviceRegion(const QRegion& logical) const {
+    std::vector<QRegion> parts;
+    parts.reserve(size_t(logical.rectCount()));
+    for (const QRect& r : logical) parts.push_back(deviceRegion(QRectF(r)));
+    return Clip::unite(std::move(parts));
+}
+
+void Player::combineClip(const QRegion& region, int mode) {
+    dc_.clip.combine(region, mode);
     clipDirty_ = true;
 }
 
 void Player::applyClip() {
     if (!clipDirty_ || !painter_) return;
     clipDirty_ = false;
-    if (dc_.clip)
-        painter_->setClipRegion(*dc_.clip);
-    else
-        painter_->setClipping(false);
+    dc_.clip.apply(*painter_);
 }
 
 void Player::preparePainter() {
@@ -1035,24 +1036,20 @@ void Player::play(quint16 fn, const Params& p) {
         if (auto* pen = std::get_if<PenObj>(&o)) dc_.pen = *pen;
         else if (auto* brush = std::get_if<BrushObj>(&o)) dc_.brush = *brush;
         else if (auto* font = std::get_if<FontObj>(&o)) dc_.font = *font, dc_.hasFont = true;
-        else if (auto* region = std::get_if<RegionObj>(&o)) {
-            QRegion dev;
-            for (const QRect& r : region->region) dev += deviceRegion(QRectF(r));
-            setClip(dev);
-        }
+        else if (auto* region = std::get_if<RegionObj>(&o)) combineClip(deviceRegion(region->region), ClipCopy);
         break;
     }
     case SelectClipRegion: {
+        // A region object becomes the clip; anything else (the null handle)
+        // removes it.
         const quint16 i = p.u16(0);
-        if (i < objects_.size()) {
-            if (auto* region = std::get_if<RegionObj>(&objects_[i])) {
-                QRegion dev;
-                for (const QRect& r : region->region) dev += deviceRegion(QRectF(r));
-                setClip(dev);
-                break;
-            }
+        const auto* region = i < objects_.size() ? std::get_if<RegionObj>(&objects_[i]) : nullptr;
+        if (region) {
+            combineClip(deviceRegion(region->region), ClipCopy);
+        } else {
+            dc_.clip.reset();
+            clipDirty_ = true;
         }
-        setClip(std::nullopt);
         break;
     }
     case DeleteObject: {
@@ -1067,17 +1064,13 @@ void Player::play(quint16 fn, const Params& p) {
     case ExcludeClipRect: {
         if (!p.has(8)) break;
         const QRegion r = deviceRegion(rectFromLTRB(p.s16(6), p.s16(4), p.s16(2), p.s16(0)));
-        const QRegion all(QRect(QPoint(-1, -1), size_ + QSize(2, 2)));
-        const QRegion current = dc_.clip ? *dc_.clip : all;
-        setClip(fn == IntersectClipRect ? current.intersected(r) : current.subtracted(r));
+        combineClip(r, fn == IntersectClipRect ? ClipAnd : ClipDiff);
         break;
     }
     case OffsetClipRgn:
-        if (dc_.clip) {
-            const QPointF d = mapping().map(QPointF(p.s16(2), p.s16(0))) - mapping().map(QPointF(0, 0));
-            dc_.clip->translate(int(std::clamp(d.x(), -1.0e7, 1.0e7)), int(std::clamp(d.y(), -1.0e7, 1.0e7)));
-            clipDirty_ = true;
-        }
+        if (!p.has(4)) break;
+        dc_.clip.offset(mapping().map(QPointF(p.s16(2), p.s16(0))) - mapping().map(QPointF(0, 0)));
+        clipDirty_ = true;
         break;
     case FillRegion:
     case PaintRegion:
@@ -1263,6 +1256,7 @@ QImage Player::render(QString* error, double zoom) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter_ = &painter;
     mappingChanged();
+    dc_.clip.setSurface(QRect(QPoint(0, 0), size_));
     clipDirty_ = true;
     playAll();
     painter.end();

@@ -1,0 +1,43 @@
+#pragma once
+// Ternary raster operations (the ROP3 codes of BitBlt and its family),
+// computed on the pixels they touch, for both players.
+//
+// Pictures are drawn on a transparent canvas, but GDI programs combine their
+// bitmaps with a page that is there: where nothing was drawn yet we take the
+// page to be white, and a result that is white over such a pixel stays
+// transparent, so that what lies behind the picture shows through as the
+// program meant (the inverted-copy, mask, inverted-copy idiom relies on it).
+#include <QImage>
+#include <QRect>
+#include <QtGlobal>
+
+namespace metafile {
+
+// The operation's index (bits 16..23 of the ROP3 value): bit P*4 + S*2 + D of
+// it is the result for pattern bit P, source bit S and destination bit D.
+constexpr quint8 ropCode(quint32 rop3) { return quint8((rop3 >> 16) & 0xFF); }
+constexpr bool ropUsesSource(quint8 code) { return ((code >> 2) & 0x33) != (code & 0x33); }
+constexpr bool ropUsesPattern(quint8 code) { return ((code >> 4) & 0x0F) != (code & 0x0F); }
+constexpr bool ropUsesDestination(quint8 code) { return ((code >> 1) & 0x55) != (code & 0x55); }
+
+// The operation applied bit by bit to three 0x00RRGGBB values.
+quint32 rop3(quint8 code, quint32 pattern, quint32 source, quint32 destination);
+
+// One blit over `area` of the canvas. The images are area-sized.
+struct RopBlit {
+    QRect area;
+    QImage cover;    // Alpha8: where the operation applies, pixels of 128 or more
+    QImage source;   // may be null when the operation does not read it
+    QImage pattern;  // likewise
+    QImage mask;     // MaskBlt: light pixels take `code`, dark ones `backCode`; null: `code` everywhere
+    quint8 code = 0xCC;
+    quint8 backCode = 0xAA;
+};
+
+// Combines the blit into the (premultiplied ARGB32) canvas.
+void applyRop(QImage& canvas, const RopBlit& blit);
+// Turns the pixels that only raster operations over the page touched into
+// ordinary opaque ones; call once the picture is drawn.
+void settlePage(QImage& canvas);
+
+}  // namespace metafile

@@ -15,6 +15,7 @@
 // paplay started per press on the same server.
 //
 // Usage: bench_pulse_latency [presses]   (skips when pulseaudio is missing)
+#include "platform/mci/AudioEngine.h"
 #include "platform/mci/MciService.h"
 
 #include "TestMedia.h"
@@ -170,8 +171,9 @@ int main(int argc, char** argv) {
     int rate = 0, channels = 0;
     Uint16 format = 0;
     Mix_QuerySpec(&rate, &format, &channels);
-    std::printf("private PulseAudio, null sink; SDL driver %s, %d Hz, period 256 frames = %.2f ms\n", SDL_GetCurrentAudioDriver(),
-                rate, 256000.0 / rate);
+    const int frames = mci::bufferFrames(SDL_GetCurrentAudioDriver());
+    std::printf("private PulseAudio, null sink; SDL driver %s, %d Hz, our buffer %d frames = %.2f ms\n",
+                SDL_GetCurrentAudioDriver(), rate, frames, frames * 1000.0 / rate);
     std::printf("The machine is shared (load average is high): medians, still noisy.\n");
     std::printf("%-5s %-7s %13s %15s %14s %15s  %s\n", "kind", "press", "to SDL (ms)", "to monitor (ms)", "server (ms)",
                 "key->audible", "target <= 20 ms");
@@ -240,8 +242,8 @@ int main(int argc, char** argv) {
                 mci.sendString("play U from 0");
             },
             [&] { mci.sendString("close U"); });
-        std::printf("our engine (256 frames): %d underruns in 10 s with %d extra busy threads; server latency %.2f ms\n", count,
-                    busy, latency);
+        std::printf("our engine (%d frames): %d underruns in 10 s with %d extra busy threads; server latency %.2f ms\n",
+                    mci::bufferFrames(SDL_GetCurrentAudioDriver()), count, busy, latency);
     }
     mci.shutdown();
 

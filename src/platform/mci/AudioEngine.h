@@ -77,4 +77,8 @@ private:
     std::atomic<int64_t> lastPeriodMs_{0};
 };
 
+// The device buffer asked for with an audio driver (SDL's driver name): the
+// small period, or twice it where a sound server adds its own buffering.
+int bufferFrames(const char* driver);
+
 }  // namespace mci

@@ -19,12 +19,7 @@ start_app() {
     SDL_AUDIODRIVER=dummy "$ZUMBLE" >>"$OUT_DIR/datafile.log" 2>&1 &
     APP_PID=$!
     WIN=$(wait_window Zumble1) || fail "the button window never appeared"
-    xdotool windowmove "$WIN" 40 40
-    for _ in $(seq 40); do
-        eval "$(xdotool getwindowgeometry --shell "$WIN")"
-        [ "$X" = 40 ] && [ "$Y" = 40 ] && break
-        sleep 0.05
-    done
+    place_window "$WIN" 40 40
 }
 
 # The first visible window with this title; prints its id.

@@ -16,12 +16,7 @@ AUDIO="$WORK/audio.raw"
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$AUDIO" "$ZUMBLE" "$KIT" >"$OUT_DIR/sample.log" 2>&1 &
 APP_PID=$!
 WIN=$(wait_window Zumble1) || fail "the button window never appeared"
-xdotool windowmove "$WIN" 40 40
-for _ in $(seq 40); do
-    eval "$(xdotool getwindowgeometry --shell "$WIN")"
-    [ "$X" = 40 ] && [ "$Y" = 40 ] && break
-    sleep 0.05
-done
+place_window "$WIN" 40 40
 [ "$WIDTH" = 165 ] && [ "$HEIGHT" = 278 ] || fail "the sample window is ${WIDTH}x${HEIGHT}"
 
 # The dome's middle is dark red unpressed, bright yellow-white when lit.

@@ -49,6 +49,17 @@ popup_windows() {
     done
 }
 
+# Moves window $1 to $2,$3 and waits until it is there; leaves its geometry
+# in X, Y, WIDTH and HEIGHT.
+place_window() {
+    xdotool windowmove "$1" "$2" "$3"
+    for _ in $(seq 40); do
+        eval "$(xdotool getwindowgeometry --shell "$1")"
+        [ "$X" = "$2" ] && [ "$Y" = "$3" ] && return 0
+        sleep 0.05
+    done
+}
+
 # Colour of one screen pixel as RRGGBB.
 screen_pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p'; }
 

@@ -62,12 +62,7 @@ env -u LD_LIBRARY_PATH XDG_RUNTIME_DIR="$WORK/runtime" SDL_AUDIODRIVER=dummy "$P
     "$PREFIX/share/zumble/samples/sample.zm1" >"$OUT_DIR/installed-kit.log" 2>&1 &
 APP_PID=$!
 WIN=$(wait_window Zumble1) || fail "the installed program with the sample kit showed no window"
-xdotool windowmove "$WIN" 40 40
-for _ in $(seq 40); do
-    eval "$(xdotool getwindowgeometry --shell "$WIN")"
-    [ "$X" = 40 ] && [ "$Y" = 40 ] && break
-    sleep 0.05
-done
+place_window "$WIN" 40 40
 wait_pixel $((X + 82)) $((Y + 175)) '[ "${P:0:2}" \> "90" ] && [ "${P:2:2}" \< "20" ]' ||
     fail "the installed sample kit shows no red dome"
 pass "the installed sample kit opens in the installed program"

@@ -38,8 +38,8 @@ protected:
     int64_t position_ = 0;
 };
 
-// Opens the file `spec` describes; null when it cannot be opened or is not
-// what the spec says.
+// Opens the file a SourceSpec describes; null when it cannot be opened or
+// does not hold what the SourceSpec says.
 std::unique_ptr<PcmSource> openWavSource(const SourceSpec& spec);
 std::unique_ptr<PcmSource> openMp3Source(const SourceSpec& spec);
 inline std::unique_ptr<PcmSource> openSource(const SourceSpec& spec) {

@@ -191,7 +191,14 @@ private slots:
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return false;
             filters = dialog->nameFilters();
-            dialog->selectFile(up);
+            // Typed into the name field, as a user would: selectFile() can be
+            // undone by the dialog's own listing of its folder, which runs on a
+            // thread of its own, and accept would then open the folder.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (!name) return false;
+            dialog->setDirectory(QFileInfo(up).absolutePath());
+            name->setText(QFileInfo(up).fileName());
+            if (dialog->selectedFiles() != QStringList{up}) return false;
             QMetaObject::invokeMethod(dialog, "accept");
             return true;
         });

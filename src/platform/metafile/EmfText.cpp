@@ -149,6 +149,21 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         dc_.current = ref + QPointF((dc_.textAlign & 6) == 2 ? -width / perLogical : width / perLogical, 0);
     }
 
+    // Saves the painter, then sets the clip the record asks for, the text's
+    // own transform, the opaque background and the text colour.
+    const auto beginText = [&] {
+        painter_.save();
+        if ((options & ETO_CLIPPED) && haveRect) {
+            QPainterPath clip;
+            clip.addRect(rect.normalized());
+            painter_.setTransform(QTransform());
+            painter_.setClipPath(t.map(clip), Qt::IntersectClip);
+        }
+        painter_.setTransform(local);
+        if (dc_.bkMode == 2)
+            painter_.fillRect(QRectF(x0, y0 - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
+        painter_.setPen(dc_.textColor);
+    };
     if (!glyphs.empty()) {
         QList<QPointF> positions;
         double pos = x0;
@@ -167,17 +182,7 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         run.setRawFont(raw);
         run.setGlyphIndexes(glyphIndexes);
         run.setPositions(positions);
-        painter_.save();
-        if ((options & ETO_CLIPPED) && haveRect) {
-            QPainterPath clip;
-            clip.addRect(rect.normalized());
-            painter_.setTransform(QTransform());
-            painter_.setClipPath(t.map(clip), Qt::IntersectClip);
-        }
-        painter_.setTransform(local);
-        if (dc_.bkMode == 2)
-            painter_.fillRect(QRectF(x0, y0 - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
-        painter_.setPen(dc_.textColor);
+        beginText();
         painter_.drawGlyphRun(QPointF(0, 0), run);
         painter_.restore();
         return;
@@ -198,18 +203,8 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         return;
     }
 
-    painter_.save();
-    if ((options & ETO_CLIPPED) && haveRect) {
-        QPainterPath clip;
-        clip.addRect(rect.normalized());
-        painter_.setTransform(QTransform());
-        painter_.setClipPath(t.map(clip), Qt::IntersectClip);
-    }
-    painter_.setTransform(local);
-    if (dc_.bkMode == 2)
-        painter_.fillRect(QRectF(x0, y0 - fm.ascent(), width, fm.ascent() + fm.descent()), dc_.bkColor);
+    beginText();
     painter_.setFont(font);
-    painter_.setPen(dc_.textColor);
     if (advance.empty()) {
         painter_.drawText(QPointF(x0, y0), text);
     } else {

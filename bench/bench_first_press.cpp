@@ -102,8 +102,10 @@ int child(int argc, char** argv, bool warm, int reactionMs, const QString& first
     frmBase& w = Forms::Base();
     PaintProbe probe;
     w.installEventFilter(&probe);
+    // The sound comes from the data file the program was started with.
+    Forms::SetDlg().Text1[2]->setText(first);
     w.show();
-    if (warm) warmUpSoundInBackground();
+    if (warm) keepSoundWarm(Forms::SetDlg().Text1[2]);
     while (probe.shownAt == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double shown = probe.shownAt;
     Mix_SetPostMix(postMix, nullptr);

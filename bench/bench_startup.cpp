@@ -74,14 +74,14 @@ int child(int argc, char** argv, const char* soundPath) {
     while (probe.shownAt == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double shown = probe.shownAt;
     const long rssShown = peakRssKb();
-    // As the program does: the sound device and soundfont are made ready in
-    // the background once the window is up, and a person presses a moment
-    // later, not in the same millisecond.
-    warmUpSoundInBackground();
+    // As the program does with a data file that names the sound: the device
+    // and that sound are made ready in the background once the window is up,
+    // and a person presses a moment later, not in the same millisecond.
+    Forms::SetDlg().Text1[2]->setText(QString::fromLocal8Bit(soundPath));
+    keepSoundWarm(Forms::SetDlg().Text1[2]);
     const double waitUntil = nowMs() + 600;
     while (nowMs() < waitUntil) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    // A press with a sound, as a quiz would start.
-    Forms::SetDlg().Text1[2]->setText(QString::fromLocal8Bit(soundPath));
+    // A press, as a quiz would start.
     QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
     const double pressStart = nowMs();
     QCoreApplication::sendEvent(&w, &space);

@@ -3,23 +3,50 @@
 #include "platform/mci/MciService.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QLineEdit>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <SDL_thread.h>
 
-void warmUpSoundInBackground() {
-    // The next turn of the event loop: the window's show has been handled.
-    QTimer::singleShot(0, qApp, [] {
-        QThread* thread = QThread::create([] {
-            MciService::instance().warmUp();
+namespace {
+
+// One warm-up at a time, in the order asked; the application's end waits
+// for the one running (a normal return from the event loop destroys the
+// service) and drops those not started.
+QThreadPool* warmUpThread() {
+    static const QString name = QStringLiteral("soundWarmUp");
+    if (auto* pool = qApp->findChild<QThreadPool*>(name, Qt::FindDirectChildrenOnly)) return pool;
+    auto* pool = new QThreadPool(qApp);
+    pool->setObjectName(name);
+    pool->setMaxThreadCount(1);
+    pool->setThreadPriority(QThread::LowPriority);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, pool, [pool] {
+        pool->clear();
+        pool->waitForDone();
+    });
+    return pool;
+}
+
+}  // namespace
+
+void warmUpSoundInBackground(const QString& soundPath) {
+    QTimer::singleShot(0, qApp, [soundPath] {
+        warmUpThread()->start([soundPath] {
+            MciService::instance().warmUp(soundPath);
             // SDL keeps per-thread state (its error text) for any thread that
             // calls it, and frees it by itself only for threads it started.
             SDL_TLSCleanup();
         });
-        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-        // A normal return from the event loop destroys the service; the warm-up must be over by then.
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, thread, [thread] { thread->wait(); });
-        thread->start(QThread::LowPriority);
     });
+}
+
+void keepSoundWarm(QLineEdit* soundBox) {
+    warmUpSoundInBackground(soundBox->text());
+    // A name being typed is not warmed up letter by letter.
+    auto* settled = new QTimer(soundBox);
+    settled->setSingleShot(true);
+    settled->setInterval(300);
+    QObject::connect(soundBox, &QLineEdit::textChanged, settled, qOverload<>(&QTimer::start));
+    QObject::connect(settled, &QTimer::timeout, soundBox, [soundBox] { warmUpSoundInBackground(soundBox->text()); });
 }

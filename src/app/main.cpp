@@ -6,6 +6,7 @@
 #include "button/frmBase.h"
 #include "datafile/DataFileCommands.h"
 #include "platform/QtDesktop.h"
+#include "settings/frmSetDlg.h"
 
 #include <QLocale>
 
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
 
     frmBase& button = Forms::Base();
     button.show();
-    warmUpSoundInBackground();
+    keepSoundWarm(Forms::SetDlg().Text1[2]);
     // A file given at start (a double-clicked .zm1) opens once the window is
     // up, as the Open command would, so its messages appear over the button.
     if (!line.dataFile.isEmpty()) DataFileCommands::OpenStartupFile(line.dataFile);

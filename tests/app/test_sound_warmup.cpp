@@ -1,37 +1,80 @@
-// The background warm-up main() starts once the button window is shown: it
-// returns at once, sends no media command, and leaves the soundfont loaded
-// and the device open for the first press.
+// The background warm-up main() starts once the button window is shown, and
+// again whenever the chosen sound changes: it returns at once, sends no media
+// command, opens the device, and loads the MIDI soundfont only for a MIDI
+// sound, so that a WAV or MP3 user never carries it.
 #include "app/SoundWarmUp.h"
 #include "platform/mci/MciService.h"
 #include "platform/mci/MidiSynthPool.h"
 
 #include "ScriptedDesktop.h"
+#include "TestMedia.h"
 
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <SDL_mixer.h>
 
 class TestSoundWarmUp : public QObject {
     Q_OBJECT
 
+    QTemporaryDir dir_;
+    QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+    static long reads() { return mci::MidiSynthPool::soundfontReads(); }
+    // A warm-up of our own runs after the one in the background has ended.
+    static void waitForBackground() { MciService::instance().warmUp(); }
+    static bool deviceOpen() { return Mix_QuerySpec(nullptr, nullptr, nullptr) != 0; }
+
 private slots:
-    void warmsUpInTheBackgroundWithoutACommand() {
+    void initTestCase() {
         qputenv("SDL_DISKAUDIOFILE", "/dev/null");
+        QVERIFY(testmedia::writeToneWav(path("tone.wav"), {{440, 0.5}}));
+        QVERIFY(testmedia::makeMp3(path("tone.mp3"), 0.5));
+        QVERIFY(testmedia::writeMidi(path("notes.mid")));
+        // Named .wav, but MIDI inside: the content decides, as it does for a press.
+        QVERIFY(QFile::copy(path("notes.mid"), path("midi-inside.wav")));
+    }
+    void cleanup() { MciService::instance().shutdown(); }
+
+    void wavMp3AndNoSoundNeverLoadTheSoundfont() {
         ScriptedDesktop desk;
-        QCOMPARE(mci::MidiSynthPool::soundfontReads(), 0L);
-        warmUpSoundInBackground();
+        QLineEdit box;
+        box.setText(path("tone.wav"));
+        keepSoundWarm(&box);
         // Nothing has happened yet: the caller goes straight on to its event loop.
-        QCOMPARE(mci::MidiSynthPool::soundfontReads(), 0L);
-        QTRY_VERIFY_WITH_TIMEOUT(mci::MidiSynthPool::soundfontReads() > 0, 20000);
-        // A warm-up of our own waits for the one in the background to end,
-        // then finds everything done: the soundfont is not read again.
-        QTest::qWait(10);
-        const long loaded = mci::MidiSynthPool::soundfontReads();
-        MciService::instance().warmUp();
-        QVERIFY(mci::MidiSynthPool::soundfontReads() >= loaded);
-        const long done = mci::MidiSynthPool::soundfontReads();
-        MciService::instance().warmUp();
-        QCOMPARE(mci::MidiSynthPool::soundfontReads(), done);
+        QVERIFY(!deviceOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(deviceOpen(), 20000);
+        for (const char* other : {"tone.mp3", "missing.mid", ""}) {
+            box.setText(path(other));
+            QTest::qWait(600);  // past the settling time: the warm-up has started
+            waitForBackground();
+        }
+        box.clear();
+        QTest::qWait(600);
+        waitForBackground();
+        QCOMPARE(reads(), 0L);
         QCOMPARE(desk.calls, QStringList());
-        MciService::instance().shutdown();
+    }
+
+    void aMidiSoundChosenLaterLoadsItAndItsPressReadsNoMore() {
+        ScriptedDesktop desk;
+        QLineEdit box;
+        keepSoundWarm(&box);
+        QTest::qWait(50);
+        waitForBackground();
+        QCOMPARE(reads(), 0L);
+        // As a settings dialog types a path: only the settled name is warmed.
+        box.setText(path("midi-inside.wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(reads() > 0, 20000);
+        waitForBackground();
+        const long loaded = reads();
+        QCOMPARE(desk.calls, QStringList());
+        // The press finds the synthesiser ready.
+        const QByteArray open = "open \"" + path("midi-inside.wav").toLocal8Bit() + "\" type waveaudio alias W wait";
+        QCOMPARE(MciService::instance().sendString(open), 0);
+        QCOMPARE(MciService::instance().sendString("play W from 0"), 0);
+        QCOMPARE(reads(), loaded);
+        QCOMPARE(MciService::instance().sendString("close W"), 0);
     }
 };
 

@@ -55,10 +55,32 @@ int Interpreter::execute(const Command& command) {
     return mcierr::UnrecognizedCommand;
 }
 
-void Interpreter::warmUp() {
-    if (warmedUp_) return;
-    warmedUp_ = true;
-    if (engine_.open()) pool_.prepare();
+void Interpreter::warmUp(const QByteArray& soundPath) {
+    if (!deviceReady()) return;
+    if (soundPath.isEmpty() || soundPath.contains('\0')) return;
+    const QFileInfo file = resolvePath(soundPath);
+    if (!file.isFile()) return;
+    int error = 0;
+    const std::shared_ptr<Sound> sound = cachedSound(file, &error);
+    // Only a MIDI sound needs the soundfont; WAV and MP3 users never pay
+    // for its memory.
+    if (sound && sound->kind == Sound::Kind::Midi) pool_.prepare();
+}
+
+std::shared_ptr<Sound> Interpreter::cachedSound(const QFileInfo& file, int* error) {
+    const std::optional<SoundCache::Key> cacheKey = SoundCache::keyFor(file.absoluteFilePath());
+    if (!cacheKey) {
+        *error = mcierr::FileNotFound;
+        return nullptr;
+    }
+    if (std::shared_ptr<Sound> sound = cache_.find(*cacheKey)) return sound;
+    LoadResult loaded = loadSound(cacheKey->path);
+    if (loaded.error) {
+        *error = loaded.error;
+        return nullptr;
+    }
+    cache_.insert(*cacheKey, loaded.sound);
+    return loaded.sound;
 }
 
 bool Interpreter::deviceReady() {
@@ -80,7 +102,6 @@ void Interpreter::shutdown() {
     } else {
         engine_.close();
     }
-    warmedUp_ = false;
 }
 
 std::map<QString, Interpreter::Device>::iterator Interpreter::find(const QByteArray& alias) {
@@ -99,15 +120,9 @@ int Interpreter::open(const Command& command) {
     if (!file.isFile() || !file.isReadable()) return mcierr::InvalidFile;
     if (!deviceReady()) return mcierr::Hardware;
 
-    const std::optional<SoundCache::Key> cacheKey = SoundCache::keyFor(file.absoluteFilePath());
-    if (!cacheKey) return mcierr::FileNotFound;
-    std::shared_ptr<Sound> sound = cache_.find(*cacheKey);
-    if (!sound) {
-        LoadResult loaded = loadSound(cacheKey->path);
-        if (loaded.error) return loaded.error;
-        sound = loaded.sound;
-        cache_.insert(*cacheKey, sound);
-    }
+    int error = 0;
+    const std::shared_ptr<Sound> sound = cachedSound(file, &error);
+    if (!sound) return error;
 
     std::unique_ptr<Voice> voice;
     if (sound->kind == Sound::Kind::Midi) {

@@ -8,6 +8,7 @@
 #include "platform/mci/MidiSynthPool.h"
 #include "platform/mci/SoundCache.h"
 
+#include <QFileInfo>
 #include <QString>
 
 #include <map>
@@ -16,6 +17,7 @@
 namespace mci {
 
 class Voice;
+struct Sound;
 
 class Interpreter {
 public:
@@ -29,7 +31,11 @@ public:
     int execute(const QByteArray& command);
     int execute(const Command& command);
 
-    void warmUp();
+    // Opens the device and gets the sound at `soundPath` (code page 932, as
+    // in commands; may be empty) ready for its first press: its opening
+    // decoded, or for MIDI the soundfont loaded. Errors are left for the
+    // press to report.
+    void warmUp(const QByteArray& soundPath = {});
     void shutdown();
     size_t openAliases() const { return devices_.size(); }
 
@@ -58,6 +64,8 @@ private:
     // Opens the device, or reopens it when it was lost; false without one.
     bool deviceReady();
     void waitUntilDone(const Device& device);
+    // The sound from the cache, loaded into it on a miss; null with *error set.
+    std::shared_ptr<Sound> cachedSound(const QFileInfo& file, int* error);
     std::map<QString, Device>::iterator find(const QByteArray& alias);
 
     BackgroundDecoder decoder_;
@@ -65,7 +73,6 @@ private:
     AudioEngine engine_;
     SoundCache cache_{CacheEntries, CacheBytes};
     std::map<QString, Device> devices_;  // by case-folded alias
-    bool warmedUp_ = false;
 };
 
 }  // namespace mci

@@ -1,5 +1,6 @@
 #include "platform/mci/MciService.h"
 
+#include "platform/CodePage932.h"
 #include "platform/mci/Interpreter.h"
 
 MciService& MciService::instance() {
@@ -18,9 +19,9 @@ int MciService::sendString(const QByteArray& command) {
     return interpreter_->execute(command);
 }
 
-void MciService::warmUp() {
+void MciService::warmUp(const QString& soundPath) {
     std::lock_guard lock(mutex_);
-    interpreter_->warmUp();
+    interpreter_->warmUp(cp932::fromUnicode(soundPath));
 }
 
 void MciService::shutdown() {

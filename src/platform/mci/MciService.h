@@ -22,10 +22,12 @@ public:
     // Runs one command given in code page 932.
     int sendString(const QByteArray& command);
 
-    // Opens the audio device and loads the MIDI soundfont now, so that the
-    // first press does not pay for them. Cheap when already done; failures
-    // are left for the first open to report.
-    void warmUp();
+    // Opens the audio device and gets the sound at `soundPath` ready, so
+    // that its first press does not pay for them: a WAV or MP3 has its
+    // opening decoded, and a MIDI file has the soundfont loaded (only then:
+    // it is the largest thing the program holds). Cheap when already done;
+    // failures are left for the first open to report.
+    void warmUp(const QString& soundPath = QString());
     // Closes every alias and the audio device. Safe to call when nothing was
     // opened, and the service can be used again afterwards.
     void shutdown();

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     s.Text1[0]->setText(up);
     s.Text1[1]->setText(down);
     s.Text1[2]->setText(wav);
-    MciService::instance().warmUp();
+    MciService::instance().warmUp(wav);
     Mix_SetPostMix(postMix, nullptr);
     int rate = 44100, channels = 2;
     Uint16 format = 0;

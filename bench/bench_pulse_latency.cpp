@@ -166,7 +166,8 @@ int main(int argc, char** argv) {
     if (!testmedia::writeToneWav(longWav, {{440, 60}}, 44100, 2)) return 1;
 
     MciService& mci = MciService::instance();
-    mci.warmUp();
+    // As the program does once a MIDI file is the chosen sound.
+    mci.warmUp(dir.filePath(QStringLiteral("short.mid")));
     Mix_SetPostMix(postMix, nullptr);
     int rate = 0, channels = 0;
     Uint16 format = 0;

@@ -211,8 +211,11 @@ int main(int argc, char** argv) {
     }
 
     MciService& mci = MciService::instance();
+    // As the program does once a MIDI file is the chosen sound (the others
+    // do not need the soundfont, and the first press of each still reads
+    // its own file here).
     const auto warmStart = Clock::now();
-    mci.warmUp();
+    mci.warmUp(baseName(kinds[std::size(kinds) - 1]));
     const double warmMs = std::chrono::duration<double, std::milli>(Clock::now() - warmStart).count();
     Mix_SetPostMix(postMix, nullptr);
     int rate = 0, channels = 0;

@@ -701,6 +701,53 @@ private slots:
         QVERIFY(!metafile::heavyShape(stroker.createStroke(ordinary), QSize(286, 224)));
     }
 
+    void hostileWorkIsBounded_data() {
+        // Records that each cover nearly all of the largest picture; past a
+        // budget of pixels the rest of the picture is left undrawn.
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("fills") << Emf().rect(200, 0, 4096, 4096).bytes().mid(88, 24);
+        QTest::newRow("raster operations, pixel by pixel")
+            << Emf().rec(BITBLT, {0, 0, 0, 0, 200, 0, 3896, 4096, 0x005A0049u, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0,
+                                  0, 0, 0, 0}).bytes().mid(88, 100);
+        QByteArray t = Emf::le({0, 0, 4096, 4096, 3, 1, 2});
+        t += Emf::le({200, 0, 0x0000FF00u, 0}) + Emf::le({4096, 0, 0, 0xFF00}) + Emf::le({200, 4096, 0x0000FF00u, 0});
+        t += Emf::le({0, 1, 2});
+        QTest::newRow("shaded triangles, pixel by pixel") << Emf().rec(GRADIENTFILL, t).bytes().mid(88, 8 + t.size());
+    }
+    void hostileWorkIsBounded() {
+        QFETCH(QByteArray, record);
+        // A red box, the record over and over, then a blue box.
+        auto picture = [&](int repeats) {
+            Emf e(4096, 4096);
+            e.redBrush().rect(0, 0, 100, 100);
+            for (int i = 0; i < repeats; ++i) e.raw() += record;
+            e.rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2}).rect(0, 200, 100, 300);
+            return render(e.bytes());
+        };
+        // A few times: everything is drawn.
+        const QImage few = picture(2);
+        QCOMPARE(few.size(), QSize(4096, 4096));
+        QVERIFY(isRed(few, 50, 50));
+        QCOMPARE(countColour(few, QRect(0, 200, 100, 100), qRgb(0, 0, 255)), 100 * 100);
+        // Thousands of times: drawing stops part-way, what came first stays.
+        const QImage many = picture(2000);
+        QVERIFY(isRed(many, 50, 50));
+        QCOMPARE(countColour(many, QRect(0, 200, 100, 100), qRgb(0, 0, 255)), 0);
+    }
+
+    void picturesTooLargeInAreaAreScaledDown() {
+        // 6000 x 6000 fits the side cap but not the area cap: scaled down
+        // to the same shape, what is drawn scaled with it.
+        const QImage img = render(Emf(6000, 6000).redBrush().rect(3000, 3000, 6000, 6000).bytes());
+        QCOMPARE(img.size(), QSize(4096, 4096));
+        QVERIFY(isRed(img, 2100, 2100));
+        QVERIFY(isEmpty(img, 2000, 2000));
+        // A wide strip keeps its shape within the area.
+        const QImage strip = render(Emf(8000, 4000).bytes());
+        QVERIFY(double(strip.width()) * strip.height() <= metafile::MaxPictureArea);
+        QVERIFY(std::abs(strip.width() - 2 * strip.height()) <= 1);
+    }
+
     void lyingRecordSizesStopPlayback() {
         // Drawn up to the bad record; nothing after it.
         const QList<quint32> badSizes = {0, 6, 26, 4096, 0xFFFFFFF8};

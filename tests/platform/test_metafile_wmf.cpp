@@ -187,7 +187,9 @@ void WmfTest::naturalSize_data() {
         << Wmf().window(0, 0, 2880, 1440).redBox(10, 10, 50, 30).standard() << QSize(192, 96);
     QTest::newRow("standard, no extent: the drawing's bounds") << box.standard() << QSize(40, 20);
     QTest::newRow("placeable, huge: capped keeping the shape")
-        << box.placeable(-32768, -16384, 32767, 16383, 1) << QSize(MaxPictureSide, MaxPictureSide / 2);
+        << box.placeable(-32768, -16384, 32767, 16383, 1) << QSize(5793, 2897);  // 4096 x 4096 in area, 2:1
+    QTest::newRow("placeable, within the side cap, past the area cap") << box.placeable(0, 0, 6000, 6000, 96)
+                                                                        << QSize(4096, 4096);
     QTest::newRow("standard, negative extent") << Wmf().window(0, 0, -1440, -2880).redBox(-50, -50, -10, -10).standard()
                                                << QSize(96, 192);
 }

@@ -31,7 +31,9 @@ void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& s
     // reduced ones are filtered so that fine detail does not turn to noise.
     const double scaleX = std::hypot(t.m11(), t.m12()), scaleY = std::hypot(t.m21(), t.m22());
     const bool smooth = scaleX < 1 || scaleY < 1;
+    if (!budget_.spend(double(image.width()) * image.height())) return;
     if (ropCode(rop) == 0xCC && !mask) {  // SRCCOPY
+        if (!budget_.spend(budget_.onImage(t.mapRect(src)))) return;
         painter_.setTransform(t);
         painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
         painter_.setOpacity(alpha / 255.0);
@@ -79,6 +81,7 @@ void Player::blit(const Blit& b, quint8 code, quint8 backCode) {
     const QRegion clip = dc_.clip.region();
     if (clipped) area = area.intersected(clip.boundingRect());
     if (area.isEmpty()) return;
+    if (!budget_.spend(WorkBudget::RasterOpPixel * area.width() * area.height())) return;
     const QTransform toArea = QTransform::fromTranslate(-area.left(), -area.top());
     auto layer = [&] {
         QImage l(area.size(), QImage::Format_ARGB32_Premultiplied);
@@ -285,6 +288,7 @@ void Player::plgBlt(const Record& r) {
     QImage mask = dibAt(r, r.u32(124), r.u32(128), r.u32(132), r.has(136, 4) ? r.u32(136) : 0);
     const QRectF from = src.normalized();
     if (mask.isNull()) {
+        if (!budget_.spend(double(img.width()) * img.height() + budget_.onImage(t.mapRect(from)))) return;
         painter_.setTransform(t);
         painter_.drawImage(from, img, from);
         return;

@@ -15,9 +15,6 @@ namespace {
 
 constexpr quint32 Signature = 0x2B464D45;  // "EMF+"
 constexpr quint32 CommentRecord = 70, EofRecord = 14;
-// Pixels drawn per picture before the rest is left out: a hostile file can
-// ask for any number of fills of the largest picture.
-constexpr double WorkBudget = 4e9;
 constexpr int MaxImageSide = 8192;
 constexpr double Limit = 1e7;  // world coordinates past this are refused
 
@@ -428,9 +425,9 @@ bool drawsWithEmfPlusOnly(const uchar* data, qsizetype size, qsizetype offset) {
     return sawPlus;
 }
 
-PlusPlayer::PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize)
+PlusPlayer::PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize, WorkBudget& budget)
     : painter_(painter), deviceToImage_(deviceToImage), imageSize_(imageSize),
-      clip_(QRect(QPoint(0, 0), imageSize)) {}
+      clip_(QRect(QPoint(0, 0), imageSize)), budget_(budget) {}
 
 void PlusPlayer::play(const uchar* data, qsizetype size) {
     qsizetype at = 0;
@@ -487,8 +484,7 @@ void PlusPlayer::fill(const QPainterPath& world, const QBrush& brush) {
     const QTransform t = worldToImage();
     if (!t.isInvertible()) return;
     const QRectF area = t.mapRect(world.boundingRect()).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() * area.height();
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(area.width() * area.height() + world.elementCount())) return;
     prepare();
     const bool aa = !heavyShape(t.map(world), imageSize_);
     painter_.setRenderHint(QPainter::Antialiasing, aa);
@@ -506,8 +502,9 @@ void PlusPlayer::stroke(const QPainterPath& world, quint32 penId) {
     if (!(scale > 0)) return;
     pen.setWidthF(std::min(pen.widthF(), 4.0 * std::max(imageSize_.width(), imageSize_.height()) / scale));
     const QRectF area = t.mapRect(world.boundingRect()).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() + area.height() + 1;
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(std::min(area.width() * area.height(), (area.width() + area.height()) * (pen.widthF() * scale + 2)) +
+                       world.elementCount()))
+        return;
     prepare();
     const bool aa = !heavyStroke(t.map(world), pen, imageSize_);
     painter_.setRenderHint(QPainter::Antialiasing, aa);
@@ -520,8 +517,7 @@ void PlusPlayer::drawImage(const QImage& image, const QRectF& source, const QTra
     const QTransform t = placeSource * worldToImage();
     if (!t.isInvertible()) return;
     const QRectF area = t.mapRect(source).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() * area.height();
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(area.width() * area.height() + double(image.width()) * image.height())) return;
     clip_.apply(painter_);
     painter_.setTransform(t);
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
@@ -631,8 +627,8 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     const double scale = std::sqrt(std::abs(t.determinant()));
     const double px = font->emSize * scale;
     if (!(px >= 1) || px > 65536 || text.isEmpty()) return;
-    work_ += px * px * double(text.size());
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(text.size())))
+        return;
     const double layoutPx = std::min(px, 512.0);
     const double unit = layoutPx / font->emSize;  // layout pixels per world unit
     QFont f = font->font;
@@ -670,7 +666,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
     case ObjectRecord: objectRecord(flags, data, size); break;
     case Clear: {
         const QColor color = argb(r.u32());
-        if (!r.ok()) break;
+        if (!r.ok() || !budget_.spend(double(imageSize_.width()) * imageSize_.height())) break;
         clip_.apply(painter_);
         painter_.setCompositionMode(QPainter::CompositionMode_Source);
         painter_.fillRect(QRect(QPoint(0, 0), imageSize_), color);

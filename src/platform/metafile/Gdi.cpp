@@ -129,6 +129,23 @@ bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
     return heavyShape(QPainterPathStroker(pen).createStroke(dev), image);
 }
 
+WorkBudget::WorkBudget(QSize image) : image_(image) {
+    // Sixty-four times the picture, or 10^8 pixels for small ones, leaves
+    // every real picture whole.
+    limit_ = std::max(1.0e8, 64.0 * std::max(0, image.width()) * std::max(0, image.height()));
+}
+
+bool WorkBudget::spend(double pixels) {
+    used_ += std::max(0.0, pixels);
+    if (!(used_ <= limit_)) exhausted_ = true;
+    return !exhausted_;
+}
+
+double WorkBudget::onImage(const QRectF& r) const {
+    const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(image_)));
+    return visible.isEmpty() ? 0.0 : visible.width() * visible.height();
+}
+
 QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing) {
     if (drawNothing) *drawNothing = (rop2 == 11);  // R2_NOP
     // The picture is drawn onto a transparent image, not onto what the window

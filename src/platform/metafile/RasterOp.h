@@ -21,7 +21,16 @@ constexpr bool ropUsesPattern(quint8 code) { return ((code >> 4) & 0x0F) != (cod
 constexpr bool ropUsesDestination(quint8 code) { return ((code >> 1) & 0x55) != (code & 0x55); }
 
 // The operation applied bit by bit to three 0x00RRGGBB values.
-quint32 rop3(quint8 code, quint32 pattern, quint32 source, quint32 destination);
+constexpr quint32 rop3(quint8 code, quint32 p, quint32 s, quint32 d) {
+    // One term per set bit of the code, each the AND of P, S, D or their
+    // complements; written out so that it compiles without branches.
+    auto term = [code](int bit) { return 0u - ((code >> bit) & 1u); };
+    const quint32 np = ~p, ns = ~s, nd = ~d;
+    const quint32 r = (term(0) & np & ns & nd) | (term(1) & np & ns & d) | (term(2) & np & s & nd) |
+                      (term(3) & np & s & d) | (term(4) & p & ns & nd) | (term(5) & p & ns & d) |
+                      (term(6) & p & s & nd) | (term(7) & p & s & d);
+    return r & 0xFFFFFF;
+}
 
 // One blit over `area` of the canvas. The images are area-sized.
 struct RopBlit {

@@ -5,6 +5,7 @@
 #include "platform/metafile/Dib.h"
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
+#include "platform/metafile/Metafile.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -224,13 +225,10 @@ private:
     int unsavedDepth_ = 0;  // SaveDC calls past the depth limit
     std::vector<Object> objects_;
     size_t freeSlot_ = 0;  // no free slot below this one
-    // Pixels touched so far. Every record is cheap, but a hostile file can
-    // ask for thousands of fills of the largest picture; past the budget
-    // the rest of the picture is left undrawn.
-    double work_ = 0;
-    bool exhausted_ = false;
-    bool spend(double pixels);
-    double onImage(const QRectF& deviceRect) const;
+    // What drawing has cost so far; set up once the picture's size is known.
+    WorkBudget budget_;
+    bool spend(double pixels) { return budget_.spend(pixels); }
+    double onImage(const QRectF& deviceRect) const { return budget_.onImage(deviceRect); }
     mutable bool transformDirty_ = true;
     bool clipDirty_ = true;
     mutable QTransform cached_;
@@ -409,20 +407,6 @@ QPainterPath snapped(QPainterPath path, double offset) {
         path.setElementPositionAt(i, std::floor(e.x + 0.5 - offset) + offset, std::floor(e.y + 0.5 - offset) + offset);
     }
     return path;
-}
-
-bool Player::spend(double pixels) {
-    // Real pictures touch each pixel a handful of times (at most 17 times
-    // over in the files we know); sixty-four times the picture, or 10^8
-    // pixels for small ones, leaves them all whole.
-    work_ += pixels;
-    if (work_ > std::max(1.0e8, 64.0 * size_.width() * size_.height())) exhausted_ = true;
-    return !exhausted_;
-}
-
-double Player::onImage(const QRectF& r) const {
-    const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(size_)));
-    return visible.isEmpty() ? 0.0 : visible.width() * visible.height();
 }
 
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
@@ -1171,7 +1155,7 @@ void Player::playAll() {
         if (words < 3 || qint64(words) * 2 > n_ - pos) break;
         const Params params(d_ + pos + 6, qsizetype(words) * 2 - 6);
         play(fn, params);
-        if (exhausted_) break;
+        if (budget_.exhausted()) break;
         pos += qsizetype(words) * 2;
     }
 }
@@ -1239,10 +1223,12 @@ QImage Player::render(QString* error, double zoom) {
     // Zoom, then cap the size, scaling the whole picture down.
     double scale = zoom;
     if (width * zoom > MaxPictureSide || height * zoom > MaxPictureSide) scale = MaxPictureSide / std::max(width, height);
+    if (width * height * scale * scale > MaxPictureArea) scale = std::sqrt(MaxPictureArea / (width * height));
     const int w = std::clamp(int(std::ceil(width * scale - 1e-6)), 1, MaxPictureSide);
     const int h = std::clamp(int(std::ceil(height * scale - 1e-6)), 1, MaxPictureSide);
     extra_ = QTransform::fromScale(scale, scale);
     size_ = QSize(w, h);
+    budget_ = WorkBudget(size_);
 
     QImage image(size_, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {

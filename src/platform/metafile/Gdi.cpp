@@ -77,28 +77,6 @@ Qt::PenJoinStyle penJoin(quint32 gdiPenStyle) {
     }
 }
 
-RopEffect ropEffect(quint32 rop3) {
-    switch ((rop3 >> 16) & 0xFF) {
-    case 0xCC: return RopEffect::Source;     // SRCCOPY
-    case 0x33: return RopEffect::Source;     // NOTSRCCOPY (drawn as a copy; rare in pictures)
-    case 0xF0: return RopEffect::Pattern;    // PATCOPY
-    case 0x00: return RopEffect::Black;      // BLACKNESS
-    case 0xFF: return RopEffect::White;      // WHITENESS
-    case 0xAA: return RopEffect::Nothing;    // D
-    case 0x55: return RopEffect::Invert;     // DSTINVERT
-    case 0x5A: return RopEffect::Invert;     // PATINVERT: approximated
-    case 0x88: return RopEffect::SourceAnd;  // SRCAND
-    case 0xEE: return RopEffect::SourceOr;   // SRCPAINT
-    case 0xB8: return RopEffect::SourceAnd;  // PSDPxax: used for masked blits
-    case 0xE2: return RopEffect::SourceAnd;
-    case 0x66: return RopEffect::Other;      // SRCINVERT
-    case 0xC0: return RopEffect::Source;     // MERGECOPY
-    case 0xBB: return RopEffect::SourceOr;   // MERGEPAINT
-    case 0xFB: return RopEffect::Pattern;    // PATPAINT
-    default: return RopEffect::Other;
-    }
-}
-
 // Qt's antialiasing rasterizer splits its work into ever thinner bands when
 // many edges cross the same scanlines, and a few hundred long, crossing edges
 // then take seconds. Shapes like that (broken or hostile files have them, real

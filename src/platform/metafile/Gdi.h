@@ -24,11 +24,6 @@ Qt::PenJoinStyle penJoin(quint32 gdiPenStyle);
 // Null for a style outside HS_HORIZONTAL .. HS_DIAGCROSS.
 QImage hatchImage(quint32 hatchStyle, const QColor& color);
 
-// What a ternary raster operation does with the destination, reduced to what
-// we can draw: copy the source (or brush), paint it black / white, leave the
-// destination alone, or invert it.
-enum class RopEffect { Source, Pattern, Black, White, Nothing, Invert, SourceAnd, SourceOr, Other };
-RopEffect ropEffect(quint32 rop3);
 // Qt's antialiasing rasterizer slows down badly on some outlines (many long
 // edges crossing the same scanlines, or an outline far longer than the
 // picture); those are drawn without antialiasing. `dev` is in image pixels.

@@ -1,5 +1,7 @@
 #include "platform/metafile/RasterOp.h"
 
+#include <QPainter>
+
 #include <algorithm>
 
 namespace metafile {
@@ -15,6 +17,45 @@ const QRgb* row(const QImage& img, bool have, int y, int x) {
 }
 quint32 rgb(QRgb premultiplied) { return qUnpremultiply(premultiplied) & 0xFFFFFF; }
 }  // namespace
+
+QRect blitArea(const QPainterPath& shape, QRect canvas, const Clip& clip) {
+    QRect area = shape.boundingRect().toAlignedRect().intersected(canvas);
+    if (clip.active()) area = area.intersected(clip.region().boundingRect());
+    return area;
+}
+
+QImage coverLayer(QRect area, const QPainterPath& shape, const Clip& clip) {
+    QImage cover(area.size(), QImage::Format_Alpha8);
+    if (cover.isNull()) return cover;
+    cover.fill(0);
+    QPainter p(&cover);
+    if (clip.active()) p.setClipRegion(clip.region().translated(-area.topLeft()));
+    p.translate(-area.left(), -area.top());
+    p.fillPath(shape, Qt::white);
+    return cover;
+}
+
+QImage brushLayer(QRect area, std::initializer_list<QBrush> fills) {
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return layer;
+    layer.fill(Qt::transparent);
+    QPainter p(&layer);
+    p.translate(-area.left(), -area.top());
+    for (const QBrush& fill : fills) p.fillRect(area, fill);
+    return layer;
+}
+
+QImage imageLayer(QRect area, const QImage& image, const QRectF& from, const QRectF& target, const QTransform& toImage,
+                  bool smooth) {
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return layer;
+    layer.fill(Qt::transparent);
+    QPainter p(&layer);
+    p.setTransform(toImage * QTransform::fromTranslate(-area.left(), -area.top()));
+    p.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    p.drawImage(target, image, from);
+    return layer;
+}
 
 void applyRop(QImage& canvas, const RopBlit& b) {
     const QRect area = b.area.intersected(canvas.rect());

@@ -7,8 +7,13 @@
 // page to be white, and a result that is white over such a pixel stays
 // transparent, so that what lies behind the picture shows through as the
 // program meant (the inverted-copy, mask, inverted-copy idiom relies on it).
+#include "platform/metafile/Clip.h"
+
+#include <QBrush>
 #include <QImage>
+#include <QPainterPath>
 #include <QRect>
+#include <QTransform>
 #include <QtGlobal>
 
 namespace metafile {
@@ -42,6 +47,19 @@ struct RopBlit {
     quint8 code = 0xCC;
     quint8 backCode = 0xAA;
 };
+
+// The pixels of the canvas a blit over `shape` (image pixels) touches: its
+// bounding box, within the clip when there is one. Empty when none.
+QRect blitArea(const QPainterPath& shape, QRect canvas, const Clip& clip);
+// The cover of a blit over `area`: `shape`, within the clip.
+QImage coverLayer(QRect area, const QPainterPath& shape, const Clip& clip);
+// The pattern of a blit over `area`: the brushes painted one over the other
+// (a hatch over its background), lined up with the canvas's origin.
+QImage brushLayer(QRect area, std::initializer_list<QBrush> fills);
+// A bitmap in a blit over `area`: the `from` part of `image` drawn onto
+// `target`, which `toImage` takes to image pixels.
+QImage imageLayer(QRect area, const QImage& image, const QRectF& from, const QRectF& target, const QTransform& toImage,
+                  bool smooth);
 
 // Combines the blit into the (premultiplied ARGB32) canvas.
 void applyRop(QImage& canvas, const RopBlit& blit);

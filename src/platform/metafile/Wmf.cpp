@@ -6,6 +6,7 @@
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
+#include "platform/metafile/RasterOp.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -193,6 +194,8 @@ private:
                   const QRectF* rect);
     void drawBitmap(const QImage& image, QRectF src, const QRectF& dest, quint32 rop);
     void patBlt(const QRectF& rect, quint32 rop);
+    void rasterOp(const QRectF& target, const QImage* source, bool smooth, quint8 code);
+    bool rasterOpsUsed_ = false;  // the page needs settling once drawn
     QPen currentPen() const;
     QBrush qtBrush(const BrushObj& b) const;
     QFont qtFont(double* ascent, double* descent);
@@ -621,63 +624,93 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     painter_->restore();
 }
 
+// The device pixels a bitmap or brush lands on: GDI blits whole pixels.
+QRectF wholePixels(const QRectF& dev) {
+    return QRectF(QPointF(std::round(dev.left()), std::round(dev.top())),
+                  QPointF(std::round(dev.right()), std::round(dev.bottom())));
+}
+
 void Player::drawBitmap(const QImage& image, QRectF src, const QRectF& dest, quint32 rop) {
     if (image.isNull()) return;
-    const RopEffect effect = ropEffect(rop);
-    if (effect == RopEffect::Nothing) return;
-    if (measuring_) {
-        addBounds(mapping().mapRect(dest.normalized()));
-        return;
-    }
-    if (effect == RopEffect::Black || effect == RopEffect::White || effect == RopEffect::Pattern) {
+    const quint8 code = ropCode(rop);
+    if (code == 0xAA) return;  // the destination, unchanged
+    if (!ropUsesSource(code)) {
         patBlt(dest, rop);
         return;
     }
-    if (effect == RopEffect::Invert) return;  // nothing under the picture to invert
-    if (!spend(double(image.width()) * image.height() + onImage(mapping().mapRect(dest.normalized())))) return;
+    const QRectF target = wholePixels(mapping().mapRect(dest.normalized()));
+    if (measuring_) {
+        addBounds(target);
+        return;
+    }
+    if (!spend(double(image.width()) * image.height() + onImage(target))) return;
     src = src.normalized().intersected(QRectF(image.rect()));
     if (src.isEmpty()) return;
     QImage img = image.copy(src.toAlignedRect());
     // Negative destination extents mirror the bitmap.
     const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
     if (flipX || flipY) img = img.mirrored(flipX, flipY);
-    if (effect == RopEffect::SourceAnd || effect == RopEffect::SourceOr || effect == RopEffect::Other) {
-        // Masking blits combine with what lies below: on our transparent
-        // canvas white (for AND) or black (for OR and XOR) leaves it unchanged.
-        img = img.convertToFormat(QImage::Format_ARGB32);
-        const QRgb keep = effect == RopEffect::SourceAnd ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
-        for (int y = 0; y < img.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int x = 0; x < img.width(); ++x)
-                if ((line[x] | 0xFF000000u) == keep) line[x] = 0;
-        }
-    }
     preparePainter();
-    const QRectF dev = mapping().mapRect(dest.normalized());
-    painter_->drawImage(QRectF(QPointF(std::round(dev.left()), std::round(dev.top())),
-                               QPointF(std::round(dev.right()), std::round(dev.bottom()))),
-                        img);
+    if (code == 0xCC) {  // SRCCOPY
+        painter_->drawImage(target, img);
+        return;
+    }
+    // Enlarged bitmaps keep their square pixels, as GDI stretches them;
+    // reduced ones are filtered.
+    const bool smooth = target.width() < img.width() || target.height() < img.height();
+    rasterOp(target, &img, smooth, code);
 }
 
 void Player::patBlt(const QRectF& rect, quint32 rop) {
-    const RopEffect effect = ropEffect(rop);
-    QPainterPath path;
-    path.addRect(rect.normalized());
-    BrushObj b;
-    switch (effect) {
-    case RopEffect::Nothing: return;
-    case RopEffect::Black: b.color = Qt::black; break;
-    case RopEffect::White: b.color = Qt::white; break;
-    case RopEffect::Pattern:
-    case RopEffect::Invert:
-        if ((rop >> 16) == 0x55) return;  // DSTINVERT
-        b = dc_.brush;
-        break;
-    default:
-        b = dc_.brush;
-        break;
+    const quint8 code = ropCode(rop);
+    if (code == 0xAA) return;
+    // An operation that reads a source has none here: GDI refuses it.
+    if (ropUsesSource(code)) return;
+    if (!ropUsesDestination(code) && (code == 0x00 || code == 0xFF || code == 0xF0)) {
+        // Black, white or the brush: an ordinary fill.
+        QPainterPath path;
+        path.addRect(rect.normalized());
+        BrushObj b;
+        if (code == 0xF0) b = dc_.brush;
+        else b.color = code ? Qt::white : Qt::black;
+        fillWithBrush(path, b);
+        return;
     }
-    fillWithBrush(path, b);
+    const QRectF target = wholePixels(mapping().mapRect(rect.normalized()));
+    if (measuring_) {
+        addBounds(target);
+        return;
+    }
+    preparePainter();
+    rasterOp(target, nullptr, false, code);
+}
+
+// Raster operations other than a copy combine the bitmap, the brush and what
+// is already drawn, bit by bit, on the pixels of `target` (RasterOp.h).
+void Player::rasterOp(const QRectF& target, const QImage* source, bool smooth, quint8 code) {
+    auto* canvas = static_cast<QImage*>(painter_->device());
+    QPainterPath shape;
+    shape.addRect(target);
+    const QRect area = blitArea(shape, canvas->rect(), dc_.clip);
+    if (area.isEmpty() || !spend(WorkBudget::RasterOpPixel * area.width() * area.height())) return;
+    RopBlit op;
+    op.area = area;
+    op.code = op.backCode = code;
+    op.cover = coverLayer(area, shape, dc_.clip);
+    if (op.cover.isNull()) return;
+    if (source) {
+        op.source = imageLayer(area, *source, QRectF(source->rect()), target, QTransform(), smooth);
+        if (op.source.isNull()) return;
+    }
+    if (ropUsesPattern(code)) {
+        const BrushObj& b = dc_.brush;
+        if (b.kind == BrushObj::Null) op.pattern = brushLayer(area, {QBrush(Qt::black)});
+        else if (b.kind == BrushObj::Hatched) op.pattern = brushLayer(area, {QBrush(dc_.bkColor), qtBrush(b)});
+        else op.pattern = brushLayer(area, {qtBrush(b)});
+        if (op.pattern.isNull()) return;
+    }
+    rasterOpsUsed_ = true;
+    applyRop(*canvas, op);
 }
 
 QImage Player::readBitmap16(const Params& p, qsizetype at) const {
@@ -1247,6 +1280,7 @@ QImage Player::render(QString* error, double zoom) {
     playAll();
     painter.end();
     painter_ = nullptr;
+    if (rasterOpsUsed_) settlePage(image);
     return image;
 }
 

@@ -108,9 +108,11 @@ bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
 }
 
 WorkBudget::WorkBudget(QSize image) : image_(image) {
-    // Sixty-four times the picture, or 10^8 pixels for small ones, leaves
-    // every real picture whole.
-    limit_ = std::max(1.0e8, 64.0 * std::max(0, image.width()) * std::max(0, image.height()));
+    // Sixty-four times the picture leaves every real picture whole; small
+    // pictures get at least 2.5 x 10^8 pixels, and no picture more than
+    // 6 x 10^8, which Qt fills in well under a second.
+    const double area = double(std::max(0, image.width())) * std::max(0, image.height());
+    limit_ = std::clamp(64.0 * area, 2.5e8, 6.0e8);
 }
 
 bool WorkBudget::spend(double pixels) {

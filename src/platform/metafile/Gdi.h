@@ -45,9 +45,9 @@ public:
     bool exhausted() const { return exhausted_; }
     // The part of `rect` (image pixels) that lies on the picture.
     double onImage(const QRectF& rect) const;
-    // Raster operations are worked out pixel by pixel, many times slower
-    // than a fill: each pixel counts this many.
-    static constexpr double RasterOpPixel = 16;
+    // Raster operations are worked out pixel by pixel, some fifty times
+    // slower than a fill: each pixel counts this many.
+    static constexpr double RasterOpPixel = 64;
 
 private:
     QSize image_;

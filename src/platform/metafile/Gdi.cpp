@@ -110,9 +110,9 @@ bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
 WorkBudget::WorkBudget(QSize image) : image_(image) {
     // Sixty-four times the picture leaves every real picture whole; small
     // pictures get at least 2.5 x 10^8 pixels, and no picture more than
-    // 6 x 10^8, which Qt fills in well under a second.
+    // 4 x 10^8, which Qt fills in a quarter of a second.
     const double area = double(std::max(0, image.width())) * std::max(0, image.height());
-    limit_ = std::clamp(64.0 * area, 2.5e8, 6.0e8);
+    limit_ = std::clamp(64.0 * area, 2.5e8, 4.0e8);
 }
 
 bool WorkBudget::spend(double pixels) {

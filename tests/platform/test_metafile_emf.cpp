@@ -1,6 +1,7 @@
 // The EMF player on files written record by record here: where things land,
 // what clipping, transforms, paths, text and bitmaps do, and what broken input
 // gets (refused, or drawn up to the fault; never a crash or a hang).
+#include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPainterPathStroker>
+#include <QRawFont>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
@@ -914,6 +916,38 @@ private slots:
         img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
         QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
         QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
+    }
+
+    void emfPlusDriverString() {
+        // Glyphs placed one by one: characters looked up in the font, each at
+        // its own point; then only the first placed and the rest following;
+        // then glyph numbers of the font.
+        QByteArray face(12, '\0');
+        const QString arial = QStringLiteral("Arial");
+        for (int i = 0; i < arial.size(); ++i) qToLittleEndian<quint16>(arial[i].unicode(), face.data() + 2 * i);
+        auto picture = [&](quint32 options, quint32 code, std::initializer_list<float> positions) {
+            QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+            r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+            r += plus(0x4036, 0x8000 | 0, Emf::le({0xFF000000u, options, 0, 2, code | (code << 16)}) + floats(positions));
+            return render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        };
+        const quint32 I = 'I';
+        QImage img = picture(1, I, {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 16, 32), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(68, 10, 16, 32), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 36, 48), 0x000000), 0);
+        QCOMPARE(countColour(img, QRect(0, 42, 96, 6), 0x000000), 0);  // nothing below the baseline
+        img = picture(1 | 4, I, {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 30, 32), 0x000000) > 20);
+        QCOMPARE(countColour(img, QRect(40, 0, 56, 48), 0x000000), 0);
+        QFont arialFont(metafile::substituteFace(arial));
+        arialFont.setPixelSize(30);
+        const QList<quint32> glyph = QRawFont::fromFont(arialFont).glyphIndexesForString(QStringLiteral("I"));
+        QCOMPARE(glyph.size(), 1);
+        img = picture(0, glyph[0], {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 16, 32), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(68, 10, 16, 32), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 36, 48), 0x000000), 0);
     }
 
     void emfPlusCommentsLeaveTheFallback() {

@@ -3,6 +3,8 @@
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QtEndian>
 
 #include <algorithm>
@@ -28,7 +30,7 @@ enum : quint16 {
     EndContainer = 0x4029, SetWorldTransform = 0x402A, ResetWorldTransform = 0x402B,
     MultiplyWorldTransform = 0x402C, TranslateWorldTransform = 0x402D, ScaleWorldTransform = 0x402E,
     RotateWorldTransform = 0x402F, SetPageTransform = 0x4030, ResetClip = 0x4031, SetClipRect = 0x4032,
-    SetClipPath = 0x4033, SetClipRegion = 0x4034, OffsetClip = 0x4035,
+    SetClipPath = 0x4033, SetClipRegion = 0x4034, OffsetClip = 0x4035, DrawDriverString = 0x4036,
 };
 
 constexpr quint16 BrushIsColor = 0x8000, Compressed = 0x4000, Relative = 0x0800, Append = 0x2000;
@@ -652,6 +654,65 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     painter_.drawText(box, align, text);
 }
 
+// Glyphs placed one by one: glyph numbers of the font (or characters, to be
+// looked up in it), each at its own point on the baseline, or only the first
+// placed and the rest following at their advances.
+void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size) {
+    constexpr quint32 CharactersNotGlyphs = 1, FirstPositionOnly = 4;
+    Reader r(data, size);
+    const quint32 brushId = r.u32(), options = r.u32(), matrixPresent = r.u32(), count = r.u32();
+    if (!fits(r, count, 2 + 8) || count == 0) return;
+    std::vector<quint16> codes(count);
+    for (quint16& c : codes) c = quint16(r.i16());
+    std::vector<QPointF> positions(count);
+    for (QPointF& p : positions) p = r.point(false);
+    QTransform matrix;
+    if (matrixPresent) {
+        const double m11 = r.f32(), m12 = r.f32(), m21 = r.f32(), m22 = r.f32(), dx = r.f32(), dy = r.f32();
+        if (!r.ok()) return;
+        matrix = QTransform(m11, m12, m21, m22, dx, dy);
+    }
+    const Object* font = object(flags & 0x3F, Object::FontKind);
+    QBrush brush;
+    if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
+    // The matrix turns each glyph about its own position.
+    const QTransform t = worldToImage();
+    const double scale = std::sqrt(std::abs((matrix * t).determinant()));
+    const double px = font->emSize * scale;
+    if (!(px >= 1) || px > 65536) return;
+    if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(count))) return;
+    // Laid out in pixels, and past 512 pixels smaller and scaled up, as DrawString is.
+    const double layoutPx = std::min(px, 512.0);
+    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    QFont f = font->font;
+    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
+    const QRawFont raw = QRawFont::fromFont(f);
+    if (!raw.isValid()) return;
+    QList<quint32> glyphs;
+    if (options & CharactersNotGlyphs) {
+        QString text;
+        for (quint16 c : codes) text += QChar(char16_t(c));
+        glyphs = raw.glyphIndexesForString(text);
+    } else {
+        for (quint16 c : codes) glyphs << c;
+    }
+    if (glyphs.size() > qsizetype(count)) glyphs.resize(qsizetype(count));
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+    clip_.apply(painter_);
+    painter_.setPen(QPen(brush, 0));
+    QPointF pen = positions[0];
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+        const QPointF at = (options & FirstPositionOnly) ? pen : positions[size_t(i)];
+        if (i < advances.size()) pen = at + advances[i] / unit;
+        QGlyphRun run;
+        run.setRawFont(raw);
+        run.setGlyphIndexes({glyphs[i]});
+        run.setPositions({QPointF(0, 0)});
+        painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * matrix * QTransform::fromTranslate(at.x(), at.y()) * t);
+        painter_.drawGlyphRun(QPointF(0, 0), run);
+    }
+}
+
 void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 size) {
     Reader r(data, size);
     const bool c = flags & Compressed;
@@ -795,6 +856,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
         break;
     }
     case DrawString: drawString(flags, data, size); break;
+    case DrawDriverString: drawDriverString(flags, data, size); break;
     case Save:
     case BeginContainerNoParams:
         if (saved_.size() < 1024) saved_.push_back({r.u32(), world_, clip_});

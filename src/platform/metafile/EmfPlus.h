@@ -58,6 +58,7 @@ private:
     void fill(const QPainterPath& world, const QBrush& brush);
     void stroke(const QPainterPath& world, quint32 penId);
     void drawString(quint16 flags, const uchar* data, quint32 size);
+    void drawDriverString(quint16 flags, const uchar* data, quint32 size);
     void drawImage(const QImage& image, const QRectF& source, const QTransform& placeSource);
     void setClip(const QPainterPath& world, int mode);
 

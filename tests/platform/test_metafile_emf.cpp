@@ -1,6 +1,7 @@
 // The EMF player on files written record by record here: where things land,
 // what clipping, transforms, paths, text and bitmaps do, and what broken input
 // gets (refused, or drawn up to the fault; never a crash or a hang).
+#include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPainterPathStroker>
+#include <QRawFont>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
@@ -701,6 +703,53 @@ private slots:
         QVERIFY(!metafile::heavyShape(stroker.createStroke(ordinary), QSize(286, 224)));
     }
 
+    void hostileWorkIsBounded_data() {
+        // Records that each cover much of the largest picture; past a budget
+        // of pixels the rest of the picture is left undrawn.
+        QTest::addColumn<QByteArray>("record");
+        QTest::newRow("fills") << Emf().rect(200, 0, 4096, 4096).bytes().mid(88, 24);
+        QTest::newRow("raster operations, pixel by pixel")
+            << Emf().rec(BITBLT, {0, 0, 0, 0, 200, 0, 800, 1000, 0x005A0049u, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0,
+                                  0, 0, 0, 0}).bytes().mid(88, 100);
+        QByteArray t = Emf::le({0, 0, 1000, 1000, 3, 1, 2});
+        t += Emf::le({200, 0, 0x0000FF00u, 0}) + Emf::le({1000, 0, 0, 0xFF00}) + Emf::le({200, 1000, 0x0000FF00u, 0});
+        t += Emf::le({0, 1, 2});
+        QTest::newRow("shaded triangles, pixel by pixel") << Emf().rec(GRADIENTFILL, t).bytes().mid(88, 8 + t.size());
+    }
+    void hostileWorkIsBounded() {
+        QFETCH(QByteArray, record);
+        // A red box, the record over and over, then a blue box.
+        auto picture = [&](int repeats) {
+            Emf e(4096, 4096);
+            e.redBrush().rect(0, 0, 100, 100);
+            for (int i = 0; i < repeats; ++i) e.raw() += record;
+            e.rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2}).rect(0, 200, 100, 300);
+            return render(e.bytes());
+        };
+        // A few times: everything is drawn.
+        const QImage few = picture(2);
+        QCOMPARE(few.size(), QSize(4096, 4096));
+        QVERIFY(isRed(few, 50, 50));
+        QCOMPARE(countColour(few, QRect(0, 200, 100, 100), qRgb(0, 0, 255)), 100 * 100);
+        // Thousands of times: drawing stops part-way, what came first stays.
+        const QImage many = picture(2000);
+        QVERIFY(isRed(many, 50, 50));
+        QCOMPARE(countColour(many, QRect(0, 200, 100, 100), qRgb(0, 0, 255)), 0);
+    }
+
+    void picturesTooLargeInAreaAreScaledDown() {
+        // 6000 x 6000 fits the side cap but not the area cap: scaled down
+        // to the same shape, what is drawn scaled with it.
+        const QImage img = render(Emf(6000, 6000).redBrush().rect(3000, 3000, 6000, 6000).bytes());
+        QCOMPARE(img.size(), QSize(4096, 4096));
+        QVERIFY(isRed(img, 2100, 2100));
+        QVERIFY(isEmpty(img, 2000, 2000));
+        // A wide strip keeps its shape within the area.
+        const QImage strip = render(Emf(8000, 4000).bytes());
+        QVERIFY(double(strip.width()) * strip.height() <= metafile::MaxPictureArea);
+        QVERIFY(std::abs(strip.width() - 2 * strip.height()) <= 1);
+    }
+
     void lyingRecordSizesStopPlayback() {
         // Drawn up to the bad record; nothing after it.
         const QList<quint32> badSizes = {0, 6, 26, 4096, 0xFFFFFFF8};
@@ -867,6 +916,38 @@ private slots:
         img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
         QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
         QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
+    }
+
+    void emfPlusDriverString() {
+        // Glyphs placed one by one: characters looked up in the font, each at
+        // its own point; then only the first placed and the rest following;
+        // then glyph numbers of the font.
+        QByteArray face(12, '\0');
+        const QString arial = QStringLiteral("Arial");
+        for (int i = 0; i < arial.size(); ++i) qToLittleEndian<quint16>(arial[i].unicode(), face.data() + 2 * i);
+        auto picture = [&](quint32 options, quint32 code, std::initializer_list<float> positions) {
+            QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+            r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+            r += plus(0x4036, 0x8000 | 0, Emf::le({0xFF000000u, options, 0, 2, code | (code << 16)}) + floats(positions));
+            return render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        };
+        const quint32 I = 'I';
+        QImage img = picture(1, I, {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 16, 32), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(68, 10, 16, 32), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 36, 48), 0x000000), 0);
+        QCOMPARE(countColour(img, QRect(0, 42, 96, 6), 0x000000), 0);  // nothing below the baseline
+        img = picture(1 | 4, I, {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 30, 32), 0x000000) > 20);
+        QCOMPARE(countColour(img, QRect(40, 0, 56, 48), 0x000000), 0);
+        QFont arialFont(metafile::substituteFace(arial));
+        arialFont.setPixelSize(30);
+        const QList<quint32> glyph = QRawFont::fromFont(arialFont).glyphIndexesForString(QStringLiteral("I"));
+        QCOMPARE(glyph.size(), 1);
+        img = picture(0, glyph[0], {10, 40, 70, 40});
+        QVERIFY(countColour(img, QRect(8, 10, 16, 32), 0x000000) > 10);
+        QVERIFY(countColour(img, QRect(68, 10, 16, 32), 0x000000) > 10);
+        QCOMPARE(countColour(img, QRect(30, 0, 36, 48), 0x000000), 0);
     }
 
     void emfPlusCommentsLeaveTheFallback() {

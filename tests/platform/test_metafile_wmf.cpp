@@ -56,6 +56,10 @@ public:
     }
     Wmf& redBox(int l, int t, int r, int b) { return solidBrush(0x0000FF).select(0).nullPen().select(1).rectangle(l, t, r, b); }
 
+    Wmf& append(const QByteArray& records) {
+        records_ += records;
+        return *this;
+    }
     QByteArray records() const { return records_; }
     QByteArray standard() const { return header() + records_ + eof(); }
     QByteArray placeable(qint16 l, qint16 t, qint16 r, qint16 b, quint16 inch) const {
@@ -139,6 +143,8 @@ private slots:
     void clippingAndSaveRestore();
     void clipRegionsAndOffsets();
     void bitmapsThroughStretchDib();
+    void rasterOperations_data();
+    void rasterOperations();
     void faceAndTextMapping();
     void badInputIsRefusedOrPartial();
     void lyingBitmapsAreRefused();
@@ -187,7 +193,9 @@ void WmfTest::naturalSize_data() {
         << Wmf().window(0, 0, 2880, 1440).redBox(10, 10, 50, 30).standard() << QSize(192, 96);
     QTest::newRow("standard, no extent: the drawing's bounds") << box.standard() << QSize(40, 20);
     QTest::newRow("placeable, huge: capped keeping the shape")
-        << box.placeable(-32768, -16384, 32767, 16383, 1) << QSize(MaxPictureSide, MaxPictureSide / 2);
+        << box.placeable(-32768, -16384, 32767, 16383, 1) << QSize(5793, 2897);  // 4096 x 4096 in area, 2:1
+    QTest::newRow("placeable, within the side cap, past the area cap") << box.placeable(0, 0, 6000, 6000, 96)
+                                                                        << QSize(4096, 4096);
     QTest::newRow("standard, negative extent") << Wmf().window(0, 0, -1440, -2880).redBox(-50, -50, -10, -10).standard()
                                                << QSize(96, 192);
 }
@@ -296,6 +304,69 @@ void WmfTest::bitmapsThroughStretchDib() {
     QCOMPARE(img.pixel(15, 45), B);
     QVERIFY(isClear(img.pixel(5, 5)));
     QVERIFY(isClear(img.pixel(55, 55)));
+}
+
+// A Bitmap16 of `w` x `h` pixels of one colour, 24 bits a pixel, as the
+// bitmap records without a DIB carry it.
+QByteArray bitmap16(int w, int h, QRgb c) {
+    QByteArray b;
+    for (int v : {0, w, h, w * 3}) b += char(v & 0xFF), b += char((v >> 8) & 0xFF);
+    b += char(1), b += char(24);
+    for (int i = 0; i < w * h; ++i) b += char(qBlue(c)), b += char(qGreen(c)), b += char(qRed(c));
+    return b;
+}
+
+void WmfTest::rasterOperations_data() {
+    // Over a red box (left half) and the bare page (right half), with a blue
+    // brush selected: each family of operations through a different record.
+    // Colours are 0xRRGGBB; -1 is transparent (white over the page).
+    QTest::addColumn<QByteArray>("blit");
+    QTest::addColumn<qint64>("overRed");
+    QTest::addColumn<qint64>("overPage");
+    const QRgb G = qRgb(0, 255, 0);
+    const QByteArray green2 = dib24(2, 2, QList<QRgb>(4, G)), green40 = dib24(40, 20, QList<QRgb>(800, G));
+    auto lo = [](quint32 rop) { return qint16(rop & 0xFFFF); };
+    auto hi = [](quint32 rop) { return qint16(rop >> 16); };
+    // DibStretchBlt: source 2 x 2 onto 40 x 20; StretchDIB the same with a colour-usage word.
+    QTest::newRow("SRCAND, DibStretchBlt")
+        << Wmf().rec(0x0B41, {lo(0x8800C6), hi(0x8800C6), 2, 2, 0, 0, 20, 40, 0, 0}, green2).records()
+        << 0x000000ll << 0x00FF00ll;
+    QTest::newRow("SRCPAINT, StretchDIB")
+        << Wmf().rec(0x0F43, {lo(0xEE0086), hi(0xEE0086), 0, 2, 2, 0, 0, 20, 40, 0, 0}, green2).records()
+        << 0xFFFF00ll << -1ll;
+    // DibBitBlt: the source has the destination's size.
+    QTest::newRow("SRCINVERT, DibBitBlt")
+        << Wmf().rec(0x0940, {lo(0x660046), hi(0x660046), 0, 0, 20, 40, 0, 0}, green40).records()
+        << 0xFFFF00ll << 0xFF00FFll;
+    // BitBlt and StretchBlt with a Bitmap16.
+    QTest::newRow("NOTSRCCOPY, BitBlt")
+        << Wmf().rec(0x0922, {lo(0x330008), hi(0x330008), 0, 0, 20, 40, 0, 0}, bitmap16(40, 20, G)).records()
+        << 0xFF00FFll << 0xFF00FFll;
+    QTest::newRow("MERGECOPY, StretchBlt")
+        << Wmf().rec(0x0B23, {lo(0xC000CA), hi(0xC000CA), 2, 2, 0, 0, 20, 40, 0, 0}, bitmap16(2, 2, G)).records()
+        << 0x000000ll << 0x000000ll;
+    // No bitmap: the brush and the destination alone.
+    QTest::newRow("DSTINVERT, BitBlt without a bitmap")
+        << Wmf().rec(0x0922, {lo(0x550009), hi(0x550009), 0, 0, 0, 20, 40, 0, 0}).records() << 0x00FFFFll << 0x000000ll;
+    QTest::newRow("PATCOPY, PatBlt") << Wmf().rec(0x061D, {lo(0xF00021), hi(0xF00021), 20, 40, 0, 0}).records()
+                                     << 0x0000FFll << 0x0000FFll;
+    QTest::newRow("PATINVERT, PatBlt") << Wmf().rec(0x061D, {lo(0x5A0049), hi(0x5A0049), 20, 40, 0, 0}).records()
+                                       << 0xFF00FFll << 0xFFFF00ll;
+    // A source-less BitBlt whose operation reads a source draws nothing.
+    QTest::newRow("SRCCOPY without a bitmap")
+        << Wmf().rec(0x0922, {lo(0xCC0020), hi(0xCC0020), 0, 0, 0, 20, 40, 0, 0}).records() << 0xFF0000ll << -1ll;
+}
+
+void WmfTest::rasterOperations() {
+    QFETCH(QByteArray, blit);
+    QFETCH(qint64, overRed);
+    QFETCH(qint64, overPage);
+    const QImage img = metafile::render(
+        Wmf().window(0, 0, 40, 20).redBox(0, 0, 20, 20).solidBrush(0xFF0000).select(2).append(blit).placeable(0, 0, 40, 20, 96));
+    QCOMPARE(img.size(), QSize(40, 20));
+    auto colour = [&](int x, int y) { return isClear(img.pixel(x, y)) ? -1ll : qint64(img.pixel(x, y) & 0xFFFFFF); };
+    QCOMPARE(colour(10, 10), overRed);
+    QCOMPARE(colour(30, 10), overPage);
 }
 
 void WmfTest::faceAndTextMapping() {

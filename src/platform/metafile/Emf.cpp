@@ -2,6 +2,7 @@
 
 #include "platform/Picture.h"
 #include "platform/metafile/EmfPlayer.h"
+#include "platform/metafile/Metafile.h"
 
 #include <QPainter>
 
@@ -69,6 +70,12 @@ QImage renderEmf(const QByteArray& data, QString* error, double zoom) {
     const double largest = std::max(width, height);
     if (zoom != 1.0 || largest * zoom > MaxPictureSide) {
         const double s = largest * zoom > MaxPictureSide ? MaxPictureSide / largest : zoom;
+        width *= s;
+        height *= s;
+        deviceToImage = deviceToImage * QTransform::fromScale(s, s);
+    }
+    if (width * height > MaxPictureArea) {
+        const double s = std::sqrt(MaxPictureArea / (width * height));
         width *= s;
         height *= s;
         deviceToImage = deviceToImage * QTransform::fromScale(s, s);

@@ -31,7 +31,9 @@ void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& s
     // reduced ones are filtered so that fine detail does not turn to noise.
     const double scaleX = std::hypot(t.m11(), t.m12()), scaleY = std::hypot(t.m21(), t.m22());
     const bool smooth = scaleX < 1 || scaleY < 1;
+    if (!budget_.spend(double(image.width()) * image.height())) return;
     if (ropCode(rop) == 0xCC && !mask) {  // SRCCOPY
+        if (!budget_.spend(budget_.onImage(t.mapRect(src)))) return;
         painter_.setTransform(t);
         painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
         painter_.setOpacity(alpha / 255.0);
@@ -74,54 +76,28 @@ void Player::blit(const Blit& b, quint8 code, quint8 backCode) {
     }
     if (code == 0xAA && backCode == 0xAA) return;  // the destination, unchanged
     auto* canvas = static_cast<QImage*>(painter_.device());
-    QRect area = b.shape.boundingRect().toAlignedRect().intersected(canvas->rect());
-    const bool clipped = dc_.clip.active();
-    const QRegion clip = dc_.clip.region();
-    if (clipped) area = area.intersected(clip.boundingRect());
+    const QRect area = blitArea(b.shape, canvas->rect(), dc_.clip);
     if (area.isEmpty()) return;
-    const QTransform toArea = QTransform::fromTranslate(-area.left(), -area.top());
-    auto layer = [&] {
-        QImage l(area.size(), QImage::Format_ARGB32_Premultiplied);
-        if (!l.isNull()) l.fill(Qt::transparent);
-        return l;
-    };
+    if (!budget_.spend(WorkBudget::RasterOpPixel * area.width() * area.height())) return;
     RopBlit op;
     op.area = area;
     op.code = code;
     op.backCode = b.mask ? backCode : code;
-    op.cover = QImage(area.size(), QImage::Format_Alpha8);
+    op.cover = coverLayer(area, b.shape, dc_.clip);
     if (op.cover.isNull()) return;
-    op.cover.fill(0);
-    {
-        QPainter lp(&op.cover);
-        if (clipped) lp.setClipRegion(clip.translated(-area.topLeft()));
-        lp.fillPath(toArea.map(b.shape), Qt::white);
-    }
-    auto drawLayer = [&](QImage* out, const QImage& img, const QRectF& from) {
-        *out = layer();
-        if (out->isNull()) return;
-        QPainter lp(out);
-        lp.setTransform(b.toImage * toArea);
-        lp.setRenderHint(QPainter::SmoothPixmapTransform, b.smooth);
-        lp.drawImage(b.source, img, from);
-    };
-    if (b.image && (ropUsesSource(code) || ropUsesSource(op.backCode))) drawLayer(&op.source, *b.image, b.source);
-    if (b.mask) drawLayer(&op.mask, *b.mask, b.source.translated(b.maskAt - b.source.topLeft()));
+    if (b.image && (ropUsesSource(code) || ropUsesSource(op.backCode)))
+        op.source = imageLayer(area, *b.image, b.source, b.source, b.toImage, b.smooth);
+    if (b.mask)
+        op.mask = imageLayer(area, *b.mask, b.source.translated(b.maskAt - b.source.topLeft()), b.source, b.toImage, b.smooth);
     if (ropUsesPattern(code) || ropUsesPattern(op.backCode)) {
-        op.pattern = layer();
-        if (op.pattern.isNull()) return;
-        QPainter lp(&op.pattern);
-        lp.translate(-area.left(), -area.top());
         const Brush brush = dc_.brush ? dc_.brush->brush : Brush{};
         switch (brush.style) {
-        case Brush::Null: lp.fillRect(area, Qt::black); break;
-        case Brush::Solid: lp.fillRect(area, brush.color); break;
-        case Brush::Hatched:
-            lp.fillRect(area, dc_.bkColor);
-            lp.fillRect(area, hatchBrush(brush.hatch, brush.color));
-            break;
-        case Brush::Pattern: lp.fillRect(area, QBrush(brush.pattern)); break;
+        case Brush::Null: op.pattern = brushLayer(area, {QBrush(Qt::black)}); break;
+        case Brush::Solid: op.pattern = brushLayer(area, {QBrush(brush.color)}); break;
+        case Brush::Hatched: op.pattern = brushLayer(area, {QBrush(dc_.bkColor), hatchBrush(brush.hatch, brush.color)}); break;
+        case Brush::Pattern: op.pattern = brushLayer(area, {QBrush(brush.pattern)}); break;
         }
+        if (op.pattern.isNull()) return;
     }
     rasterOpsUsed_ = true;
     applyRop(*canvas, op);
@@ -285,6 +261,7 @@ void Player::plgBlt(const Record& r) {
     QImage mask = dibAt(r, r.u32(124), r.u32(128), r.u32(132), r.has(136, 4) ? r.u32(136) : 0);
     const QRectF from = src.normalized();
     if (mask.isNull()) {
+        if (!budget_.spend(double(img.width()) * img.height() + budget_.onImage(t.mapRect(from)))) return;
         painter_.setTransform(t);
         painter_.drawImage(from, img, from);
         return;

@@ -63,7 +63,8 @@ ObjectRef makeFont(const QString& face, qint32 height) {
 
 Player::Player(QPainter& painter, const QTransform& deviceToImage, QSize imageSize, QSizeF devicePixelsPerMm,
                quint32 handleCount)
-    : painter_(painter), deviceToImage_(deviceToImage), imageSize_(imageSize), devPerMm_(devicePixelsPerMm) {
+    : painter_(painter), deviceToImage_(deviceToImage), imageSize_(imageSize), devPerMm_(devicePixelsPerMm),
+      budget_(imageSize) {
     objects_.resize(std::clamp<quint32>(handleCount, 1, MaxObjects));
     dc_.clip.setSurface(QRect(QPoint(0, 0), imageSize));
     stock_[0] = makeBrush(Brush::Solid, Qt::white);
@@ -110,6 +111,8 @@ bool Player::play(const uchar* data, qsizetype size, qsizetype offset) {
         } else if (plus_->handedOver()) {
             record(r);
         }
+        // Past the budget the rest of the picture is left undrawn.
+        if (budget_.exhausted()) return true;
         offset += recordSize;
     }
     return true;
@@ -333,6 +336,8 @@ void Player::fillImagePath(const QPainterPath& imagePath, const Brush& b) {
     if (dc_.rop2 == 1) color = Qt::black;
     else if (dc_.rop2 == 16) color = Qt::white;
     if (b.style == Brush::Null) return;
+    const double area = budget_.onImage(imagePath.controlPointRect());
+    if (!budget_.spend((b.style == Brush::Hatched ? 2 : 1) * area + imagePath.elementCount())) return;
     const bool aa = !heavyShape(imagePath, imageSize_);
     if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
     switch (b.style) {
@@ -355,6 +360,14 @@ void Player::strokeImagePath(const QPainterPath& imagePath) {
     // coordinates, as GDI draws it; centred on the pixel edge it would smear
     // into two half-covered rows.
     if (pen.widthF() <= 1.5) painter_.setTransform(QTransform::fromTranslate(0.5, 0.5));
+    // A line costs its length times its width, never more than its box.
+    double length = 0;
+    const double longest = 2.0 * (imageSize_.width() + imageSize_.height());
+    for (int i = 1; i < imagePath.elementCount(); ++i)
+        length += std::min(QLineF(imagePath.elementAt(i - 1), imagePath.elementAt(i)).length(), longest);
+    const double w = pen.widthF() + 2;
+    const double cost = std::min(length * w, budget_.onImage(imagePath.controlPointRect().adjusted(-w, -w, w, w)));
+    if (!budget_.spend(cost + imagePath.elementCount())) return;
     const bool aa = !heavyStroke(imagePath, pen, imageSize_);
     if (!aa) painter_.setRenderHint(QPainter::Antialiasing, false);
     if (dc_.bkMode == 2 && pen.style() != Qt::SolidLine && pen.style() != Qt::NoPen) {
@@ -630,7 +643,9 @@ void Player::gradientFill(const Record& r) {
             grad.setColorAt(0, ca);
             grad.setColorAt(1, cb);
             if (inPath_) continue;
-            painter_.fillPath(t.map(path), grad);
+            const QPainterPath imagePath = t.map(path);
+            if (!budget_.spend(budget_.onImage(imagePath.controlPointRect()))) return;
+            painter_.fillPath(imagePath, grad);
         }
     }
 }
@@ -643,6 +658,8 @@ void Player::shadeTriangle(const std::array<QPointF, 3>& p, const QColor* c) {
     const QRectF bounds = QPolygonF({p[0], p[1], p[2]}).boundingRect();
     const QRect area = bounds.toAlignedRect().intersected(QRect(QPoint(0, 0), imageSize_));
     if (area.isEmpty()) return;
+    // Shaded pixel by pixel, like a raster operation.
+    if (!budget_.spend(WorkBudget::RasterOpPixel * area.width() * area.height())) return;
     QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
     if (layer.isNull()) return;
     layer.fill(Qt::transparent);
@@ -697,6 +714,7 @@ void Player::regionRecord(const Record& r) {
         painter_.setTransform(QTransform());
         painter_.setBrush(Qt::NoBrush);
         painter_.setPen(QPen(brush.color, w));
+        if (!budget_.spend(budget_.onImage(path.controlPointRect()) + path.elementCount())) return;
         painter_.drawPath(path.simplified());
         return;
     }

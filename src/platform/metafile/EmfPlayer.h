@@ -7,6 +7,7 @@
 #include "platform/metafile/EmfPlus.h"
 #include "platform/metafile/EmfRecord.h"
 #include "platform/metafile/Fonts.h"
+#include "platform/metafile/Gdi.h"
 
 #include <QBrush>
 #include <QColor>
@@ -94,7 +95,7 @@ public:
 
     int skippedEmfPlusComments() const { return emfPlusComments_; }
     // Draws the EMF+ records instead of the plain ones (drawsWithEmfPlusOnly).
-    void playEmfPlus() { plus_ = std::make_unique<PlusPlayer>(painter_, deviceToImage_, imageSize_); }
+    void playEmfPlus() { plus_ = std::make_unique<PlusPlayer>(painter_, deviceToImage_, imageSize_, budget_); }
 
 private:
     void record(const Record& r);
@@ -185,6 +186,7 @@ private:
     int emfPlusComments_ = 0;
     std::unique_ptr<PlusPlayer> plus_;
     bool rasterOpsUsed_ = false;
+    WorkBudget budget_;  // shared with the EMF+ records
     mutable QHash<QString, double> cellToEm_;  // face -> em height per cell height
 };
 

@@ -3,6 +3,8 @@
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QtEndian>
 
 #include <algorithm>
@@ -15,9 +17,6 @@ namespace {
 
 constexpr quint32 Signature = 0x2B464D45;  // "EMF+"
 constexpr quint32 CommentRecord = 70, EofRecord = 14;
-// Pixels drawn per picture before the rest is left out: a hostile file can
-// ask for any number of fills of the largest picture.
-constexpr double WorkBudget = 4e9;
 constexpr int MaxImageSide = 8192;
 constexpr double Limit = 1e7;  // world coordinates past this are refused
 
@@ -31,7 +30,7 @@ enum : quint16 {
     EndContainer = 0x4029, SetWorldTransform = 0x402A, ResetWorldTransform = 0x402B,
     MultiplyWorldTransform = 0x402C, TranslateWorldTransform = 0x402D, ScaleWorldTransform = 0x402E,
     RotateWorldTransform = 0x402F, SetPageTransform = 0x4030, ResetClip = 0x4031, SetClipRect = 0x4032,
-    SetClipPath = 0x4033, SetClipRegion = 0x4034, OffsetClip = 0x4035,
+    SetClipPath = 0x4033, SetClipRegion = 0x4034, OffsetClip = 0x4035, DrawDriverString = 0x4036,
 };
 
 constexpr quint16 BrushIsColor = 0x8000, Compressed = 0x4000, Relative = 0x0800, Append = 0x2000;
@@ -428,9 +427,9 @@ bool drawsWithEmfPlusOnly(const uchar* data, qsizetype size, qsizetype offset) {
     return sawPlus;
 }
 
-PlusPlayer::PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize)
+PlusPlayer::PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize, WorkBudget& budget)
     : painter_(painter), deviceToImage_(deviceToImage), imageSize_(imageSize),
-      clip_(QRect(QPoint(0, 0), imageSize)) {}
+      clip_(QRect(QPoint(0, 0), imageSize)), budget_(budget) {}
 
 void PlusPlayer::play(const uchar* data, qsizetype size) {
     qsizetype at = 0;
@@ -487,8 +486,7 @@ void PlusPlayer::fill(const QPainterPath& world, const QBrush& brush) {
     const QTransform t = worldToImage();
     if (!t.isInvertible()) return;
     const QRectF area = t.mapRect(world.boundingRect()).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() * area.height();
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(area.width() * area.height() + world.elementCount())) return;
     prepare();
     const bool aa = !heavyShape(t.map(world), imageSize_);
     painter_.setRenderHint(QPainter::Antialiasing, aa);
@@ -506,8 +504,9 @@ void PlusPlayer::stroke(const QPainterPath& world, quint32 penId) {
     if (!(scale > 0)) return;
     pen.setWidthF(std::min(pen.widthF(), 4.0 * std::max(imageSize_.width(), imageSize_.height()) / scale));
     const QRectF area = t.mapRect(world.boundingRect()).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() + area.height() + 1;
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(std::min(area.width() * area.height(), (area.width() + area.height()) * (pen.widthF() * scale + 2)) +
+                       world.elementCount()))
+        return;
     prepare();
     const bool aa = !heavyStroke(t.map(world), pen, imageSize_);
     painter_.setRenderHint(QPainter::Antialiasing, aa);
@@ -520,8 +519,7 @@ void PlusPlayer::drawImage(const QImage& image, const QRectF& source, const QTra
     const QTransform t = placeSource * worldToImage();
     if (!t.isInvertible()) return;
     const QRectF area = t.mapRect(source).intersected(QRectF(QPoint(0, 0), imageSize_));
-    work_ += area.width() * area.height();
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(area.width() * area.height() + double(image.width()) * image.height())) return;
     clip_.apply(painter_);
     painter_.setTransform(t);
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
@@ -631,8 +629,8 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     const double scale = std::sqrt(std::abs(t.determinant()));
     const double px = font->emSize * scale;
     if (!(px >= 1) || px > 65536 || text.isEmpty()) return;
-    work_ += px * px * double(text.size());
-    if (work_ > WorkBudget) return;
+    if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(text.size())))
+        return;
     const double layoutPx = std::min(px, 512.0);
     const double unit = layoutPx / font->emSize;  // layout pixels per world unit
     QFont f = font->font;
@@ -656,6 +654,65 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     painter_.drawText(box, align, text);
 }
 
+// Glyphs placed one by one: glyph numbers of the font (or characters, to be
+// looked up in it), each at its own point on the baseline, or only the first
+// placed and the rest following at their advances.
+void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size) {
+    constexpr quint32 CharactersNotGlyphs = 1, FirstPositionOnly = 4;
+    Reader r(data, size);
+    const quint32 brushId = r.u32(), options = r.u32(), matrixPresent = r.u32(), count = r.u32();
+    if (!fits(r, count, 2 + 8) || count == 0) return;
+    std::vector<quint16> codes(count);
+    for (quint16& c : codes) c = quint16(r.i16());
+    std::vector<QPointF> positions(count);
+    for (QPointF& p : positions) p = r.point(false);
+    QTransform matrix;
+    if (matrixPresent) {
+        const double m11 = r.f32(), m12 = r.f32(), m21 = r.f32(), m22 = r.f32(), dx = r.f32(), dy = r.f32();
+        if (!r.ok()) return;
+        matrix = QTransform(m11, m12, m21, m22, dx, dy);
+    }
+    const Object* font = object(flags & 0x3F, Object::FontKind);
+    QBrush brush;
+    if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
+    // The matrix turns each glyph about its own position.
+    const QTransform t = worldToImage();
+    const double scale = std::sqrt(std::abs((matrix * t).determinant()));
+    const double px = font->emSize * scale;
+    if (!(px >= 1) || px > 65536) return;
+    if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(count))) return;
+    // Laid out in pixels, and past 512 pixels smaller and scaled up, as DrawString is.
+    const double layoutPx = std::min(px, 512.0);
+    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    QFont f = font->font;
+    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
+    const QRawFont raw = QRawFont::fromFont(f);
+    if (!raw.isValid()) return;
+    QList<quint32> glyphs;
+    if (options & CharactersNotGlyphs) {
+        QString text;
+        for (quint16 c : codes) text += QChar(char16_t(c));
+        glyphs = raw.glyphIndexesForString(text);
+    } else {
+        for (quint16 c : codes) glyphs << c;
+    }
+    if (glyphs.size() > qsizetype(count)) glyphs.resize(qsizetype(count));
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+    clip_.apply(painter_);
+    painter_.setPen(QPen(brush, 0));
+    QPointF pen = positions[0];
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+        const QPointF at = (options & FirstPositionOnly) ? pen : positions[size_t(i)];
+        if (i < advances.size()) pen = at + advances[i] / unit;
+        QGlyphRun run;
+        run.setRawFont(raw);
+        run.setGlyphIndexes({glyphs[i]});
+        run.setPositions({QPointF(0, 0)});
+        painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * matrix * QTransform::fromTranslate(at.x(), at.y()) * t);
+        painter_.drawGlyphRun(QPointF(0, 0), run);
+    }
+}
+
 void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 size) {
     Reader r(data, size);
     const bool c = flags & Compressed;
@@ -670,7 +727,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
     case ObjectRecord: objectRecord(flags, data, size); break;
     case Clear: {
         const QColor color = argb(r.u32());
-        if (!r.ok()) break;
+        if (!r.ok() || !budget_.spend(double(imageSize_.width()) * imageSize_.height())) break;
         clip_.apply(painter_);
         painter_.setCompositionMode(QPainter::CompositionMode_Source);
         painter_.fillRect(QRect(QPoint(0, 0), imageSize_), color);
@@ -799,6 +856,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
         break;
     }
     case DrawString: drawString(flags, data, size); break;
+    case DrawDriverString: drawDriverString(flags, data, size); break;
     case Save:
     case BeginContainerNoParams:
         if (saved_.size() < 1024) saved_.push_back({r.u32(), world_, clip_});

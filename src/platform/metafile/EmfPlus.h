@@ -4,6 +4,7 @@
 // from that instead: never both). World, page and device coordinates as the
 // records give them; the device is the EMF's reference device.
 #include "platform/metafile/Clip.h"
+#include "platform/metafile/Gdi.h"
 
 #include <QBrush>
 #include <QFont>
@@ -26,7 +27,8 @@ bool drawsWithEmfPlusOnly(const uchar* data, qsizetype size, qsizetype offset);
 
 class PlusPlayer {
 public:
-    PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize);
+    // `budget` is the picture's, shared with the plain records.
+    PlusPlayer(QPainter& painter, const QTransform& deviceToImage, QSize imageSize, WorkBudget& budget);
 
     // Plays the records of one comment (the bytes after the "EMF+" signature).
     void play(const uchar* data, qsizetype size);
@@ -56,6 +58,7 @@ private:
     void fill(const QPainterPath& world, const QBrush& brush);
     void stroke(const QPainterPath& world, quint32 penId);
     void drawString(quint16 flags, const uchar* data, quint32 size);
+    void drawDriverString(quint16 flags, const uchar* data, quint32 size);
     void drawImage(const QImage& image, const QRectF& source, const QTransform& placeSource);
     void setClip(const QPainterPath& world, int mode);
 
@@ -79,7 +82,7 @@ private:
         Clip clip;
     };
     std::vector<Saved> saved_;
-    double work_ = 0;
+    WorkBudget& budget_;
 };
 
 }  // namespace metafile::emf

@@ -149,6 +149,12 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         dc_.current = ref + QPointF((dc_.textAlign & 6) == 2 ? -width / perLogical : width / perLogical, 0);
     }
 
+    // Each character costs its cell, never more than the whole picture.
+    const double cell = (fm.ascent() + fm.descent()) * std::sqrt(std::abs(local.determinant()));
+    const double chars = double(glyphs.empty() ? text.size() : glyphIndexes.size());
+    const double picture = double(imageSize_.width()) * imageSize_.height();
+    if (!inPath_ && !budget_.spend(chars * (std::min(cell * cell, picture) + 1))) return;
+
     // Saves the painter, then sets the clip the record asks for, the text's
     // own transform, the opaque background and the text colour.
     const auto beginText = [&] {

@@ -77,28 +77,6 @@ Qt::PenJoinStyle penJoin(quint32 gdiPenStyle) {
     }
 }
 
-RopEffect ropEffect(quint32 rop3) {
-    switch ((rop3 >> 16) & 0xFF) {
-    case 0xCC: return RopEffect::Source;     // SRCCOPY
-    case 0x33: return RopEffect::Source;     // NOTSRCCOPY (drawn as a copy; rare in pictures)
-    case 0xF0: return RopEffect::Pattern;    // PATCOPY
-    case 0x00: return RopEffect::Black;      // BLACKNESS
-    case 0xFF: return RopEffect::White;      // WHITENESS
-    case 0xAA: return RopEffect::Nothing;    // D
-    case 0x55: return RopEffect::Invert;     // DSTINVERT
-    case 0x5A: return RopEffect::Invert;     // PATINVERT: approximated
-    case 0x88: return RopEffect::SourceAnd;  // SRCAND
-    case 0xEE: return RopEffect::SourceOr;   // SRCPAINT
-    case 0xB8: return RopEffect::SourceAnd;  // PSDPxax: used for masked blits
-    case 0xE2: return RopEffect::SourceAnd;
-    case 0x66: return RopEffect::Other;      // SRCINVERT
-    case 0xC0: return RopEffect::Source;     // MERGECOPY
-    case 0xBB: return RopEffect::SourceOr;   // MERGEPAINT
-    case 0xFB: return RopEffect::Pattern;    // PATPAINT
-    default: return RopEffect::Other;
-    }
-}
-
 // Qt's antialiasing rasterizer splits its work into ever thinner bands when
 // many edges cross the same scanlines, and a few hundred long, crossing edges
 // then take seconds. Shapes like that (broken or hostile files have them, real
@@ -127,6 +105,25 @@ bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
     if (heavyShape(dev, image)) return true;
     if (pen.isCosmetic() || pen.widthF() <= 1.5) return false;
     return heavyShape(QPainterPathStroker(pen).createStroke(dev), image);
+}
+
+WorkBudget::WorkBudget(QSize image) : image_(image) {
+    // Sixty-four times the picture leaves every real picture whole; small
+    // pictures get at least 2.5 x 10^8 pixels, and no picture more than
+    // 4 x 10^8, which Qt fills in a quarter of a second.
+    const double area = double(std::max(0, image.width())) * std::max(0, image.height());
+    limit_ = std::clamp(64.0 * area, 2.5e8, 4.0e8);
+}
+
+bool WorkBudget::spend(double pixels) {
+    used_ += std::max(0.0, pixels);
+    if (!(used_ <= limit_)) exhausted_ = true;
+    return !exhausted_;
+}
+
+double WorkBudget::onImage(const QRectF& r) const {
+    const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(image_)));
+    return visible.isEmpty() ? 0.0 : visible.width() * visible.height();
 }
 
 QPainter::CompositionMode rop2Mode(quint32 rop2, bool* drawNothing) {

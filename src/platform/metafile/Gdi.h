@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
+#include <QRectF>
 #include <QSize>
 #include <QtGlobal>
 
@@ -23,11 +24,6 @@ Qt::PenJoinStyle penJoin(quint32 gdiPenStyle);
 // Null for a style outside HS_HORIZONTAL .. HS_DIAGCROSS.
 QImage hatchImage(quint32 hatchStyle, const QColor& color);
 
-// What a ternary raster operation does with the destination, reduced to what
-// we can draw: copy the source (or brush), paint it black / white, leave the
-// destination alone, or invert it.
-enum class RopEffect { Source, Pattern, Black, White, Nothing, Invert, SourceAnd, SourceOr, Other };
-RopEffect ropEffect(quint32 rop3);
 // Qt's antialiasing rasterizer slows down badly on some outlines (many long
 // edges crossing the same scanlines, or an outline far longer than the
 // picture); those are drawn without antialiasing. `dev` is in image pixels.
@@ -36,6 +32,29 @@ bool heavyShape(const QPainterPath& dev, QSize image);
 // outline, which crosses itself where the path does, twice over, plus at
 // every join.
 bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image);
+
+// What drawing a picture may cost, counted in pixels touched. Real pictures
+// touch each pixel a handful of times (at most 17 times over in the files we
+// know); a hostile file can ask for thousands of fills of the whole picture.
+// Past the budget the rest of the picture is left undrawn.
+class WorkBudget {
+public:
+    explicit WorkBudget(QSize image = {});
+    // Charges `pixels`; false once the budget is spent (and from then on).
+    bool spend(double pixels);
+    bool exhausted() const { return exhausted_; }
+    // The part of `rect` (image pixels) that lies on the picture.
+    double onImage(const QRectF& rect) const;
+    // Raster operations are worked out pixel by pixel, some fifty times
+    // slower than a fill: each pixel counts this many.
+    static constexpr double RasterOpPixel = 64;
+
+private:
+    QSize image_;
+    double limit_;
+    double used_ = 0;
+    bool exhausted_ = false;
+};
 
 // R2_* binary raster operation (1..16) as a composition mode; `drawNothing`
 // is set for R2_NOP.

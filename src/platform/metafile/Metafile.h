@@ -17,6 +17,10 @@ Kind detect(const QByteArray& data);
 // cap still holds). On failure returns a null image and, when `error` is
 // given, a one-line reason.
 constexpr double MaxZoom = 64;
+// Besides its sides (MaxPictureSide), a picture's area is capped, scaling the
+// whole picture down: what drawing costs grows with the area, and a window
+// shows only the top-left corner of a picture that large anyway.
+constexpr double MaxPictureArea = 4096.0 * 4096.0;
 QImage render(const QByteArray& data, QString* error = nullptr, double zoom = 1.0);
 
 }  // namespace metafile

@@ -1,5 +1,7 @@
 #include "platform/metafile/RasterOp.h"
 
+#include <QPainter>
+
 #include <algorithm>
 
 namespace metafile {
@@ -9,18 +11,50 @@ namespace {
 // it is still "page" for the next operation.
 constexpr int PageAlpha = 254;
 
-quint32 rgbAt(const QImage& img, int x, int y) {
-    return qUnpremultiply(reinterpret_cast<const QRgb*>(img.constScanLine(y))[x]) & 0xFFFFFF;
+// Row `y` of an area-sized layer from column `x` on, or null when there is no layer.
+const QRgb* row(const QImage& img, bool have, int y, int x) {
+    return have ? reinterpret_cast<const QRgb*>(img.constScanLine(y)) + x : nullptr;
 }
+quint32 rgb(QRgb premultiplied) { return qUnpremultiply(premultiplied) & 0xFFFFFF; }
 }  // namespace
 
-quint32 rop3(quint8 code, quint32 p, quint32 s, quint32 d) {
-    quint32 r = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (!((code >> i) & 1)) continue;
-        r |= ((i & 4) ? p : ~p) & ((i & 2) ? s : ~s) & ((i & 1) ? d : ~d);
-    }
-    return r & 0xFFFFFF;
+QRect blitArea(const QPainterPath& shape, QRect canvas, const Clip& clip) {
+    QRect area = shape.boundingRect().toAlignedRect().intersected(canvas);
+    if (clip.active()) area = area.intersected(clip.region().boundingRect());
+    return area;
+}
+
+QImage coverLayer(QRect area, const QPainterPath& shape, const Clip& clip) {
+    QImage cover(area.size(), QImage::Format_Alpha8);
+    if (cover.isNull()) return cover;
+    cover.fill(0);
+    QPainter p(&cover);
+    if (clip.active()) p.setClipRegion(clip.region().translated(-area.topLeft()));
+    p.translate(-area.left(), -area.top());
+    p.fillPath(shape, Qt::white);
+    return cover;
+}
+
+QImage brushLayer(QRect area, std::initializer_list<QBrush> fills) {
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return layer;
+    layer.fill(Qt::transparent);
+    QPainter p(&layer);
+    p.translate(-area.left(), -area.top());
+    for (const QBrush& fill : fills) p.fillRect(area, fill);
+    return layer;
+}
+
+QImage imageLayer(QRect area, const QImage& image, const QRectF& from, const QRectF& target, const QTransform& toImage,
+                  bool smooth) {
+    QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull()) return layer;
+    layer.fill(Qt::transparent);
+    QPainter p(&layer);
+    p.setTransform(toImage * QTransform::fromTranslate(-area.left(), -area.top()));
+    p.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    p.drawImage(target, image, from);
+    return layer;
 }
 
 void applyRop(QImage& canvas, const RopBlit& b) {
@@ -33,17 +67,18 @@ void applyRop(QImage& canvas, const RopBlit& b) {
     for (int y = 0; y < area.height(); ++y) {
         auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(area.top() + y)) + area.left();
         const int ly = o.y() + y;
+        const uchar* cover = b.cover.constScanLine(ly) + o.x();
+        const QRgb* source = row(b.source, haveSource, ly, o.x());
+        const QRgb* pattern = row(b.pattern, havePattern, ly, o.x());
+        const QRgb* mask = row(b.mask, haveMask, ly, o.x());
         for (int x = 0; x < area.width(); ++x) {
-            const int lx = o.x() + x;
-            if (b.cover.constScanLine(ly)[lx] < 128) continue;
-            const quint8 code = !haveMask || (qGray(rgbAt(b.mask, lx, ly)) >= 128) ? b.code : b.backCode;
+            if (cover[x] < 128) continue;
+            const quint8 code = !mask || qGray(rgb(mask[x])) >= 128 ? b.code : b.backCode;
             const int a = qAlpha(out[x]);
             const bool blank = a < 128;
             const bool overPage = blank || a == PageAlpha;
-            const quint32 d = blank ? 0xFFFFFF : (qUnpremultiply(out[x]) & 0xFFFFFF);
-            const quint32 s = haveSource ? rgbAt(b.source, lx, ly) : 0;
-            const quint32 p = havePattern ? rgbAt(b.pattern, lx, ly) : 0;
-            const quint32 r = rop3(code, p, s, d);
+            const quint32 d = blank ? 0xFFFFFF : rgb(out[x]);
+            const quint32 r = rop3(code, pattern ? rgb(pattern[x]) : 0, source ? rgb(source[x]) : 0, d);
             if (r == d && !blank) continue;
             if (!overPage) out[x] = 0xFF000000u | r;
             else out[x] = r == 0xFFFFFF ? 0 : qPremultiply((quint32(PageAlpha) << 24) | r);
@@ -52,9 +87,10 @@ void applyRop(QImage& canvas, const RopBlit& b) {
 }
 
 void settlePage(QImage& canvas) {
-    for (int y = 0; y < canvas.height(); ++y) {
+    const int w = canvas.width(), h = canvas.height();
+    for (int y = 0; y < h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(canvas.scanLine(y));
-        for (int x = 0; x < canvas.width(); ++x)
+        for (int x = 0; x < w; ++x)
             if (qAlpha(line[x]) == PageAlpha) line[x] = 0xFF000000u | qUnpremultiply(line[x]);
     }
 }

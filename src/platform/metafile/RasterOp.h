@@ -7,8 +7,13 @@
 // page to be white, and a result that is white over such a pixel stays
 // transparent, so that what lies behind the picture shows through as the
 // program meant (the inverted-copy, mask, inverted-copy idiom relies on it).
+#include "platform/metafile/Clip.h"
+
+#include <QBrush>
 #include <QImage>
+#include <QPainterPath>
 #include <QRect>
+#include <QTransform>
 #include <QtGlobal>
 
 namespace metafile {
@@ -21,7 +26,16 @@ constexpr bool ropUsesPattern(quint8 code) { return ((code >> 4) & 0x0F) != (cod
 constexpr bool ropUsesDestination(quint8 code) { return ((code >> 1) & 0x55) != (code & 0x55); }
 
 // The operation applied bit by bit to three 0x00RRGGBB values.
-quint32 rop3(quint8 code, quint32 pattern, quint32 source, quint32 destination);
+constexpr quint32 rop3(quint8 code, quint32 p, quint32 s, quint32 d) {
+    // One term per set bit of the code, each the AND of P, S, D or their
+    // complements; written out so that it compiles without branches.
+    auto term = [code](int bit) { return 0u - ((code >> bit) & 1u); };
+    const quint32 np = ~p, ns = ~s, nd = ~d;
+    const quint32 r = (term(0) & np & ns & nd) | (term(1) & np & ns & d) | (term(2) & np & s & nd) |
+                      (term(3) & np & s & d) | (term(4) & p & ns & nd) | (term(5) & p & ns & d) |
+                      (term(6) & p & s & nd) | (term(7) & p & s & d);
+    return r & 0xFFFFFF;
+}
 
 // One blit over `area` of the canvas. The images are area-sized.
 struct RopBlit {
@@ -33,6 +47,19 @@ struct RopBlit {
     quint8 code = 0xCC;
     quint8 backCode = 0xAA;
 };
+
+// The pixels of the canvas a blit over `shape` (image pixels) touches: its
+// bounding box, within the clip when there is one. Empty when none.
+QRect blitArea(const QPainterPath& shape, QRect canvas, const Clip& clip);
+// The cover of a blit over `area`: `shape`, within the clip.
+QImage coverLayer(QRect area, const QPainterPath& shape, const Clip& clip);
+// The pattern of a blit over `area`: the brushes painted one over the other
+// (a hatch over its background), lined up with the canvas's origin.
+QImage brushLayer(QRect area, std::initializer_list<QBrush> fills);
+// A bitmap in a blit over `area`: the `from` part of `image` drawn onto
+// `target`, which `toImage` takes to image pixels.
+QImage imageLayer(QRect area, const QImage& image, const QRectF& from, const QRectF& target, const QTransform& toImage,
+                  bool smooth);
 
 // Combines the blit into the (premultiplied ARGB32) canvas.
 void applyRop(QImage& canvas, const RopBlit& blit);

@@ -1,240 +1,17 @@
+// The WMF player: header, picture size and mapping, drawing primitives and the
+// record loop. The record families are in WmfText.cpp, WmfObjects.cpp,
+// WmfClip.cpp and WmfBitmap.cpp.
 #include "platform/metafile/Wmf.h"
 
 #include "platform/Picture.h"
-#include "platform/metafile/Clip.h"
-#include "platform/metafile/Dib.h"
-#include "platform/metafile/Fonts.h"
-#include "platform/metafile/Gdi.h"
-
-#include <QFontMetricsF>
-#include <QPainter>
-#include <QPainterPath>
-#include <QRegion>
-#include <QtEndian>
+#include "platform/metafile/Metafile.h"
+#include "platform/metafile/RasterOp.h"
+#include "platform/metafile/WmfPlayer.h"
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
-#include <variant>
-#include <vector>
 
-namespace metafile {
-
-namespace {
-
-constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
-constexpr int kMaxSaveDepth = 64;
-constexpr int kMaxObjects = 65535;
-
-// Record functions this player knows.
-enum Fn : quint16 {
-    EofRecord = 0x0000,
-    RealizePalette = 0x0035,
-    SetPalEntries = 0x0037,
-    SaveDC = 0x001E,
-    CreatePalette = 0x00F7,
-    SetBkMode = 0x0102,
-    SetMapMode = 0x0103,
-    SetROP2 = 0x0104,
-    SetRelabs = 0x0105,
-    SetPolyFillMode = 0x0106,
-    SetStretchBltMode = 0x0107,
-    SetTextCharExtra = 0x0108,
-    RestoreDC = 0x0127,
-    InvertRegion = 0x012A,
-    PaintRegion = 0x012B,
-    SelectClipRegion = 0x012C,
-    SelectObject = 0x012D,
-    SetTextAlign = 0x012E,
-    ResizePalette = 0x0139,
-    DibCreatePatternBrush = 0x0142,
-    SetLayout = 0x0149,
-    DeleteObject = 0x01F0,
-    CreatePatternBrush = 0x01F9,
-    SetBkColor = 0x0201,
-    SetTextColor = 0x0209,
-    SetTextJustification = 0x020A,
-    SetWindowOrg = 0x020B,
-    SetWindowExt = 0x020C,
-    SetViewportOrg = 0x020D,
-    SetViewportExt = 0x020E,
-    OffsetWindowOrg = 0x020F,
-    OffsetViewportOrg = 0x0211,
-    LineTo = 0x0213,
-    MoveTo = 0x0214,
-    OffsetClipRgn = 0x0220,
-    FillRegion = 0x0228,
-    SetMapperFlags = 0x0231,
-    SelectPalette = 0x0234,
-    CreatePenIndirect = 0x02FA,
-    CreateFontIndirect = 0x02FB,
-    CreateBrushIndirect = 0x02FC,
-    Polygon = 0x0324,
-    Polyline = 0x0325,
-    ScaleWindowExt = 0x0410,
-    ScaleViewportExt = 0x0412,
-    ExcludeClipRect = 0x0415,
-    IntersectClipRect = 0x0416,
-    Ellipse = 0x0418,
-    FloodFill = 0x0419,
-    Rectangle = 0x041B,
-    SetPixel = 0x041F,
-    FrameRegion = 0x0429,
-    AnimatePalette = 0x0436,
-    TextOut = 0x0521,
-    PolyPolygon = 0x0538,
-    ExtFloodFill = 0x0548,
-    RoundRect = 0x061C,
-    PatBlt = 0x061D,
-    Escape = 0x0626,
-    CreateRegion = 0x06FF,
-    Arc = 0x0817,
-    Pie = 0x081A,
-    Chord = 0x0830,
-    BitBlt = 0x0922,
-    DibBitBlt = 0x0940,
-    ExtTextOut = 0x0A32,
-    StretchBlt = 0x0B23,
-    DibStretchBlt = 0x0B41,
-    SetDIBitsToDevice = 0x0D33,
-    StretchDIB = 0x0F43,
-};
-
-// A bounds-checked view of one record's parameters.
-class Params {
-public:
-    Params(const uchar* p, qsizetype n) : p_(p), n_(n) {}
-    qsizetype size() const { return n_; }
-    bool has(qsizetype bytes) const { return bytes <= n_; }
-    qint16 s16(qsizetype at) const { return at + 2 <= n_ ? qFromLittleEndian<qint16>(p_ + at) : 0; }
-    quint16 u16(qsizetype at) const { return at + 2 <= n_ ? qFromLittleEndian<quint16>(p_ + at) : 0; }
-    quint32 u32(qsizetype at) const { return at + 4 <= n_ ? qFromLittleEndian<quint32>(p_ + at) : 0; }
-    quint8 u8(qsizetype at) const { return at < n_ ? p_[at] : 0; }
-    const uchar* at(qsizetype offset) const { return p_ + offset; }
-
-private:
-    const uchar* p_;
-    qsizetype n_;
-};
-
-struct PenObj {
-    quint16 style = 0;
-    qint16 width = 0;
-    QColor color = Qt::black;
-};
-struct BrushObj {
-    enum Kind { Solid, Null, Hatched, Pattern } kind = Solid;
-    QColor color = Qt::white;
-    quint16 hatch = 0;
-    QImage pattern;
-    bool monoPattern = false;  // a 1-bit bitmap that takes the text and background colours
-};
-struct FontObj : LogFont {
-    QString family;  // the installed face drawn with
-};
-struct RegionObj {
-    QRegion region;  // logical coordinates
-};
-struct PaletteObj {
-    std::vector<QRgb> entries;
-};
-using Object = std::variant<std::monostate, PenObj, BrushObj, FontObj, RegionObj, PaletteObj>;
-
-struct DcState {
-    // Mapping.
-    int mapMode = 1;
-    QPointF windowOrg{0, 0};
-    QSizeF windowExt{1, 1};
-    QPointF viewportOrg{0, 0};
-    QSizeF viewportExt{1, 1};
-    // Drawing attributes.
-    PenObj pen;
-    BrushObj brush;
-    FontObj font;
-    bool hasFont = false;
-    QColor textColor = Qt::black;
-    QColor bkColor = Qt::white;
-    int bkMode = 2;  // OPAQUE
-    int polyFillMode = 1;  // ALTERNATE
-    int rop2 = 13;  // R2_COPYPEN
-    quint16 textAlign = 0;
-    int charExtra = 0;
-    QPointF cp{0, 0};
-    Clip clip;  // device pixels
-};
-
-class Player {
-public:
-    Player(const uchar* data, qsizetype size) : d_(data), n_(size) {}
-
-    bool parseHeader(QString* error);
-    QImage render(QString* error, double zoom);
-
-private:
-    // Record loop: calls play() for every record whose length checks out.
-    void playAll();
-    void play(quint16 fn, const Params& p);
-
-    // Mapping.
-    QTransform mapping() const;
-    void mappingChanged() { transformDirty_ = true; }
-    QPointF toDevice(const QPointF& pt) const { return mapping().map(pt); }
-    double scaleX() const;
-    double scaleY() const;
-
-    // Drawing primitives; in measuring mode they only grow the bounds.
-    void preparePainter();
-    void fillAndStroke(const QPainterPath& path, bool fill);
-    void strokeOnly(const QPainterPath& path);
-    void fillWithBrush(const QPainterPath& path, const BrushObj& brush);
-    void addBounds(const QRectF& deviceRect);
-    void drawText(QPointF pos, const QByteArray& bytes, const std::vector<qint16>& dx, quint16 options,
-                  const QRectF* rect);
-    void drawBitmap(const QImage& image, QRectF src, const QRectF& dest, quint32 rop);
-    void patBlt(const QRectF& rect, quint32 rop);
-    QPen currentPen() const;
-    QBrush qtBrush(const BrushObj& b) const;
-    QFont qtFont(double* ascent, double* descent);
-    void applyClip();
-    void combineClip(const QRegion& region, int mode);
-    QRegion deviceRegion(const QRectF& logical) const;
-    QRegion deviceRegion(const QRegion& logical) const;
-
-    void createObject(Object obj);
-    // A COLORREF, looking PALETTEINDEX colours up in the selected palette.
-    QColor color(const Params& p, qsizetype at) const;
-    QImage readBitmap16(const Params& p, qsizetype at) const;
-
-    const uchar* d_;
-    qsizetype n_;
-    qsizetype firstRecord_ = 0;
-    bool placeable_ = false;
-    QRectF bbox_;
-    int inch_ = 1440;
-
-    QSize size_;
-    QPainter* painter_ = nullptr;
-    bool measuring_ = false;
-    QRectF bounds_;
-    QTransform extra_;  // device adjustment after the mapping (measuring, capping)
-
-    DcState dc_;
-    std::vector<QRgb> palette_;
-    std::vector<DcState> saved_;
-    int unsavedDepth_ = 0;  // SaveDC calls past the depth limit
-    std::vector<Object> objects_;
-    size_t freeSlot_ = 0;  // no free slot below this one
-    // Pixels touched so far. Every record is cheap, but a hostile file can
-    // ask for thousands of fills of the largest picture; past the budget
-    // the rest of the picture is left undrawn.
-    double work_ = 0;
-    bool exhausted_ = false;
-    bool spend(double pixels);
-    double onImage(const QRectF& deviceRect) const;
-    mutable bool transformDirty_ = true;
-    bool clipDirty_ = true;
-    mutable QTransform cached_;
-};
+namespace metafile::wmf {
 
 bool Player::parseHeader(QString* error) {
     auto fail = [&](const char* why) {
@@ -256,23 +33,6 @@ bool Player::parseHeader(QString* error) {
     if (headerWords != 9) return fail("bad WMF header size");
     firstRecord_ = at + 18;
     return true;
-}
-
-void Player::createObject(Object obj) {
-    // A new object takes the lowest free slot. The table grows as objects are
-    // made rather than to the header's count up front, and the search starts
-    // at the lowest slot that can be free.
-    while (freeSlot_ < objects_.size() && !std::holds_alternative<std::monostate>(objects_[freeSlot_])) ++freeSlot_;
-    if (freeSlot_ < objects_.size()) {
-        objects_[freeSlot_++] = std::move(obj);
-        return;
-    }
-    // Past the header's count too: a header that under-counts is common
-    // enough to tolerate, within the 16-bit index range.
-    if (int(objects_.size()) < kMaxObjects) {
-        objects_.push_back(std::move(obj));
-        freeSlot_ = objects_.size();
-    }
 }
 
 QColor Player::color(const Params& p, qsizetype at) const {
@@ -314,28 +74,6 @@ double Player::scaleX() const {
 double Player::scaleY() const {
     const QTransform t = mapping();
     return std::hypot(t.m21(), t.m22());
-}
-
-QRegion Player::deviceRegion(const QRectF& logical) const {
-    return Clip::fromRect(mapping().mapRect(logical.normalized()));
-}
-
-QRegion Player::deviceRegion(const QRegion& logical) const {
-    std::vector<QRegion> parts;
-    parts.reserve(size_t(logical.rectCount()));
-    for (const QRect& r : logical) parts.push_back(deviceRegion(QRectF(r)));
-    return Clip::unite(std::move(parts));
-}
-
-void Player::combineClip(const QRegion& region, int mode) {
-    dc_.clip.combine(region, mode);
-    clipDirty_ = true;
-}
-
-void Player::applyClip() {
-    if (!clipDirty_ || !painter_) return;
-    clipDirty_ = false;
-    dc_.clip.apply(*painter_);
 }
 
 void Player::preparePainter() {
@@ -400,6 +138,7 @@ QBrush Player::qtBrush(const BrushObj& b) const {
     return QBrush(b.color);
 }
 
+namespace {
 // GDI fills and thin lines land on whole pixels; snapping the device
 // coordinates the same way keeps edges and hairlines crisp instead of smeared
 // over two half-covered pixels.
@@ -410,20 +149,7 @@ QPainterPath snapped(QPainterPath path, double offset) {
     }
     return path;
 }
-
-bool Player::spend(double pixels) {
-    // Real pictures touch each pixel a handful of times (at most 17 times
-    // over in the files we know); sixty-four times the picture, or 10^8
-    // pixels for small ones, leaves them all whole.
-    work_ += pixels;
-    if (work_ > std::max(1.0e8, 64.0 * size_.width() * size_.height())) exhausted_ = true;
-    return !exhausted_;
-}
-
-double Player::onImage(const QRectF& r) const {
-    const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(size_)));
-    return visible.isEmpty() ? 0.0 : visible.width() * visible.height();
-}
+}  // namespace
 
 void Player::fillWithBrush(const QPainterPath& path, const BrushObj& brush) {
     if (brush.kind == BrushObj::Null) return;
@@ -471,258 +197,7 @@ void Player::strokeOnly(const QPainterPath& path) {
     if (!aa) painter_->setRenderHint(QPainter::Antialiasing, true);
 }
 
-QFont Player::qtFont(double* ascent, double* descent) {
-    const FontObj& f = dc_.font;
-    QFont font(dc_.hasFont ? f.family : QStringLiteral("Liberation Sans"));
-    double h = std::abs(double(f.height)) * scaleY();
-    if (f.height == 0) h = 16;  // the device default: 12 points
-    h = std::clamp(h, 0.5, 4096.0);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    // Fitted to the pixel grid both ways, as Windows draws metafile text: at
-    // equation sizes unhinted stems smear into grey.
-    font.setHintingPreference(QFont::PreferFullHinting);
-    font.setWeight(QFont::Weight(std::clamp(int(f.weight == 0 ? 400 : f.weight), 1, 1000)));
-    font.setItalic(f.italic);
-    font.setUnderline(f.underline);
-    font.setStrikeOut(f.strikeOut);
-    font.setPixelSize(std::max(1, int(std::lround(h))));
-    if (f.height > 0) {
-        // A positive height is the cell height (ascent + descent), not the em.
-        QFontMetricsF m(font);
-        const double cell = m.ascent() + m.descent();
-        if (cell > 0) {
-            const double em = h * font.pixelSize() / cell;
-            font.setPixelSize(std::max(1, int(std::lround(em))));
-        }
-    }
-    if (f.width != 0) {
-        QFontMetricsF m(font);
-        const double avg = m.averageCharWidth();
-        const double wanted = std::abs(double(f.width)) * scaleX();
-        if (avg > 0) font.setStretch(std::clamp(int(std::lround(wanted / avg * 100)), 1, 4000));
-    }
-    QFontMetricsF m(font);
-    *ascent = m.ascent();
-    *descent = m.descent();
-    return font;
-}
-
-// Splits 8-bit text into characters, so that a double-byte character takes
-// the advances of both its bytes.
-std::vector<QByteArray> splitChars(const QByteArray& bytes, quint8 charset) {
-    std::vector<QByteArray> out;
-    const bool dbcs = charset == 128 || charset == 129 || charset == 130 || charset == 134 || charset == 136;
-    for (qsizetype i = 0; i < bytes.size();) {
-        const uchar c = uchar(bytes[i]);
-        bool lead = false;
-        if (dbcs) {
-            if (charset == 128)
-                lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-            else
-                lead = c >= 0x81 && c <= 0xFE;
-        }
-        const qsizetype len = (lead && i + 1 < bytes.size()) ? 2 : 1;
-        out.push_back(bytes.mid(i, len));
-        i += len;
-    }
-    return out;
-}
-
-void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qint16>& dx, quint16 options,
-                      const QRectF* rect) {
-    const bool updateCp = dc_.textAlign & 1;
-    if (updateCp) pos = dc_.cp;
-    const QTransform m = mapping();
-    const double sx = scaleX();
-    double ascent = 0, descent = 0;
-    const QFont font = qtFont(&ascent, &descent);
-    const quint8 charset = dc_.hasFont ? dc_.font.charset : 0;
-    const QString face = dc_.hasFont ? dc_.font.face : QString();
-
-    // Opaque and clipping rectangle.
-    if (rect && (options & 0x0002)) {
-        BrushObj bk;
-        bk.color = dc_.bkColor;
-        QPainterPath rp;
-        rp.addRect(rect->normalized());
-        fillWithBrush(rp, bk);
-    }
-    if (bytes.isEmpty()) return;
-
-    // Character positions along the baseline, in device pixels. With
-    // ETO_PDY the advances come in pairs: along the baseline, then upwards.
-    const bool pairs = (options & 0x2000) && dx.size() >= size_t(bytes.size()) * 2;
-    const auto chars = splitChars(bytes, charset);
-    std::vector<QString> texts;
-    std::vector<QPointF> offsets;
-    texts.reserve(chars.size());
-    offsets.reserve(chars.size());
-    QFontMetricsF fm(font);
-    double x = 0, y = 0;
-    qsizetype byteIndex = 0;
-    const bool haveDx = !dx.empty();
-    const double sy = scaleY();
-    for (const QByteArray& c : chars) {
-        const QString t = decodeText(c, charset, face);
-        texts.push_back(t);
-        offsets.emplace_back(x, y);
-        if (haveDx) {
-            for (qsizetype k = 0; k < c.size(); ++k) {
-                const size_t i = size_t(byteIndex + k);
-                if (pairs) {
-                    x += dx[2 * i] * sx;
-                    y -= dx[2 * i + 1] * sy;
-                } else if (i < dx.size()) {
-                    x += dx[i] * sx;
-                }
-            }
-        } else {
-            x += fm.horizontalAdvance(t) + dc_.charExtra * sx;
-        }
-        byteIndex += c.size();
-    }
-    const double width = x;
-
-    // Alignment.
-    const int horiz = dc_.textAlign & 0x0006;
-    const int vert = dc_.textAlign & 0x0018;
-    double x0 = 0;
-    if (horiz == 0x0002) x0 = -width;          // TA_RIGHT
-    else if (horiz == 0x0006) x0 = -width / 2;  // TA_CENTER
-    double y0 = 0;
-    if (vert == 0x0000) y0 = ascent;            // TA_TOP
-    else if (vert == 0x0008) y0 = -descent;     // TA_BOTTOM
-
-    const QPointF exact = m.map(pos);
-    // Antialiased text keeps its exact position rather than GDI's whole pixels:
-    // at equation sizes half a pixel is a visible share of a letter.
-    const QPointF dev = exact;
-    const double angle = dc_.hasFont ? dc_.font.escapement / 10.0 : 0.0;
-    QTransform textT;
-    textT.translate(dev.x(), dev.y());
-    textT.rotate(-angle);
-
-    if (updateCp && horiz != 0x0006) {
-        // The current position moves on by the text's advance (right-aligned
-        // text moves it back).
-        QTransform exactT;
-        exactT.translate(exact.x(), exact.y());
-        exactT.rotate(-angle);
-        bool invertible = false;
-        const QTransform back = m.inverted(&invertible);
-        if (invertible) dc_.cp = back.map(exactT.map(QPointF(horiz == 0x0002 ? -width : width, y)));
-    }
-
-    const QRectF cell(x0, y0 - ascent, width, ascent + descent);
-    if (measuring_) {
-        addBounds(textT.mapRect(cell));
-        return;
-    }
-    const double glyph = std::min((ascent + descent) * (ascent + descent), double(size_.width()) * size_.height());
-    if (!spend(double(texts.size()) * (glyph + 1))) return;
-    preparePainter();
-    painter_->save();
-    if (rect && (options & 0x0004)) painter_->setClipRect(m.mapRect(rect->normalized()), Qt::IntersectClip);
-    painter_->setTransform(textT);
-    if (dc_.bkMode == 2 && !(rect && (options & 0x0002))) painter_->fillRect(cell, dc_.bkColor);
-    painter_->setFont(font);
-    painter_->setPen(dc_.textColor);
-    if (haveDx || dc_.charExtra != 0) {
-        for (size_t i = 0; i < texts.size(); ++i) painter_->drawText(QPointF(x0, y0) + offsets[i], texts[i]);
-    } else {
-        QString all;
-        for (const QString& t : texts) all += t;
-        painter_->drawText(QPointF(x0, y0), all);
-    }
-    painter_->restore();
-}
-
-void Player::drawBitmap(const QImage& image, QRectF src, const QRectF& dest, quint32 rop) {
-    if (image.isNull()) return;
-    const RopEffect effect = ropEffect(rop);
-    if (effect == RopEffect::Nothing) return;
-    if (measuring_) {
-        addBounds(mapping().mapRect(dest.normalized()));
-        return;
-    }
-    if (effect == RopEffect::Black || effect == RopEffect::White || effect == RopEffect::Pattern) {
-        patBlt(dest, rop);
-        return;
-    }
-    if (effect == RopEffect::Invert) return;  // nothing under the picture to invert
-    if (!spend(double(image.width()) * image.height() + onImage(mapping().mapRect(dest.normalized())))) return;
-    src = src.normalized().intersected(QRectF(image.rect()));
-    if (src.isEmpty()) return;
-    QImage img = image.copy(src.toAlignedRect());
-    // Negative destination extents mirror the bitmap.
-    const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
-    if (flipX || flipY) img = img.mirrored(flipX, flipY);
-    if (effect == RopEffect::SourceAnd || effect == RopEffect::SourceOr || effect == RopEffect::Other) {
-        // Masking blits combine with what lies below: on our transparent
-        // canvas white (for AND) or black (for OR and XOR) leaves it unchanged.
-        img = img.convertToFormat(QImage::Format_ARGB32);
-        const QRgb keep = effect == RopEffect::SourceAnd ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
-        for (int y = 0; y < img.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int x = 0; x < img.width(); ++x)
-                if ((line[x] | 0xFF000000u) == keep) line[x] = 0;
-        }
-    }
-    preparePainter();
-    const QRectF dev = mapping().mapRect(dest.normalized());
-    painter_->drawImage(QRectF(QPointF(std::round(dev.left()), std::round(dev.top())),
-                               QPointF(std::round(dev.right()), std::round(dev.bottom()))),
-                        img);
-}
-
-void Player::patBlt(const QRectF& rect, quint32 rop) {
-    const RopEffect effect = ropEffect(rop);
-    QPainterPath path;
-    path.addRect(rect.normalized());
-    BrushObj b;
-    switch (effect) {
-    case RopEffect::Nothing: return;
-    case RopEffect::Black: b.color = Qt::black; break;
-    case RopEffect::White: b.color = Qt::white; break;
-    case RopEffect::Pattern:
-    case RopEffect::Invert:
-        if ((rop >> 16) == 0x55) return;  // DSTINVERT
-        b = dc_.brush;
-        break;
-    default:
-        b = dc_.brush;
-        break;
-    }
-    fillWithBrush(path, b);
-}
-
-QImage Player::readBitmap16(const Params& p, qsizetype at) const {
-    // Bitmap16: type, width, height, widthBytes, planes, bitsPixel, then the rows.
-    if (!p.has(at + 10)) return {};
-    const int w = p.s16(at + 2), h = p.s16(at + 4), widthBytes = p.s16(at + 6);
-    const int planes = p.u8(at + 8), bpp = p.u8(at + 9);
-    if (w <= 0 || h <= 0 || widthBytes <= 0 || planes != 1 || w > 8192 || h > 8192) return {};
-    if ((bpp != 1 && bpp != 8 && bpp != 24 && bpp != 32) || qint64(widthBytes) * 8 < qint64(w) * bpp) return {};
-    const qsizetype bits = at + 10;
-    if (!p.has(bits + qsizetype(widthBytes) * h)) return {};
-    QImage img(w, h, QImage::Format_ARGB32);
-    for (int y = 0; y < h; ++y) {
-        const uchar* s = p.at(bits + qsizetype(widthBytes) * y);
-        auto* d = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            switch (bpp) {
-            case 1: d[x] = ((s[x >> 3] >> (7 - (x & 7))) & 1) ? dc_.bkColor.rgba() : dc_.textColor.rgba(); break;
-            case 8: d[x] = qRgb(s[x], s[x], s[x]); break;
-            case 24: d[x] = qRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]); break;
-            case 32: d[x] = qRgb(s[4 * x + 2], s[4 * x + 1], s[4 * x]); break;
-            }
-        }
-    }
-    return img;
-}
-
-QRectF rectFromLTRB(double l, double t, double r, double b) { return QRectF(QPointF(l, t), QPointF(r, b)); }
-
+namespace {
 // The radial-line angle of `pt` on the ellipse inscribed in `box`, as the
 // parametric angle QPainterPath::arcTo expects.
 double arcAngle(const QRectF& box, const QPointF& pt) {
@@ -730,6 +205,7 @@ double arcAngle(const QRectF& box, const QPointF& pt) {
     const double rx = std::max(std::abs(box.width()) / 2, 1e-9), ry = std::max(std::abs(box.height()) / 2, 1e-9);
     return std::atan2(-(pt.y() - c.y()) / ry, (pt.x() - c.x()) / rx) * 180.0 / M_PI;
 }
+}  // namespace
 
 void Player::play(quint16 fn, const Params& p) {
     switch (fn) {
@@ -883,274 +359,32 @@ void Player::play(quint16 fn, const Params& p) {
         painter_->fillRect(QRectF(std::floor(pt.x()), std::floor(pt.y()), 1, 1), color(p, 0));
         break;
     }
-    case TextOut: {
-        const int len = p.s16(0);
-        if (len < 0 || !p.has(2 + ((qsizetype(len) + 1) & ~1) + 4)) break;
-        const qsizetype after = 2 + ((qsizetype(len) + 1) & ~1);
-        const QByteArray text(reinterpret_cast<const char*>(p.at(2)), len);
-        drawText(QPointF(p.s16(after + 2), p.s16(after)), text, {}, 0, nullptr);
-        break;
-    }
-    case ExtTextOut: {
-        if (!p.has(8)) break;
-        const QPointF pos(p.s16(2), p.s16(0));
-        const int len = p.s16(4);
-        const quint16 options = p.u16(6);
-        qsizetype at = 8;
-        QRectF rect;
-        bool haveRect = false;
-        if (options & 0x0006) {
-            if (!p.has(16)) break;
-            rect = rectFromLTRB(p.s16(8), p.s16(10), p.s16(12), p.s16(14));
-            haveRect = true;
-            at = 16;
-        }
-        if (len < 0 || !p.has(at + len)) break;
-        const QByteArray text(reinterpret_cast<const char*>(p.at(at)), len);
-        at += (qsizetype(len) + 1) & ~1;
-        std::vector<qint16> dx;
-        const qsizetype count = (options & 0x2000) && p.has(at + qsizetype(len) * 4) ? qsizetype(len) * 2 : len;
-        if (len > 0 && p.has(at + count * 2)) {
-            dx.resize(size_t(count));
-            for (qsizetype i = 0; i < count; ++i) dx[size_t(i)] = p.s16(at + 2 * i);
-        }
-        drawText(pos, text, dx, options, haveRect ? &rect : nullptr);
-        break;
-    }
-    case CreatePenIndirect: {
-        PenObj pen;
-        pen.style = p.u16(0);
-        pen.width = p.s16(2);
-        pen.color = color(p, 6);
-        createObject(pen);
-        break;
-    }
-    case CreateBrushIndirect: {
-        BrushObj b;
-        const quint16 style = p.u16(0);
-        b.color = color(p, 2);
-        b.hatch = p.u16(6);
-        if (style == 1) b.kind = BrushObj::Null;
-        else if (style == 2) b.kind = BrushObj::Hatched;
-        else b.kind = BrushObj::Solid;  // BS_SOLID, and pattern styles that carry no bitmap here
-        createObject(b);
-        break;
-    }
-    case DibCreatePatternBrush: {
-        BrushObj b;
-        b.kind = BrushObj::Pattern;
-        if (p.size() > 4) b.pattern = decodePackedDib(p.at(4), p.size() - 4);
-        if (b.pattern.isNull()) {
-            b.kind = BrushObj::Solid;
-            b.color = Qt::black;
-        }
-        createObject(b);
-        break;
-    }
-    case CreatePatternBrush: {
-        BrushObj b;
-        b.kind = BrushObj::Pattern;
-        // Bitmap16 header, 18 reserved bytes, then the bits.
-        if (p.has(10) && p.u8(9) == 1 && p.u8(8) == 1) {
-            const int w = p.s16(2), h = p.s16(4), wb = p.s16(6);
-            const qsizetype bits = 10 + 18;
-            if (w > 0 && h > 0 && w <= 256 && h <= 256 && wb * 8 >= w && p.has(bits + qsizetype(wb) * h)) {
-                QImage img(w, h, QImage::Format_ARGB32);
-                for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < w; ++x)
-                        img.setPixel(x, y, ((p.u8(bits + qsizetype(wb) * y + x / 8) >> (7 - x % 8)) & 1) ? 0xFFFFFFFFu : 0xFF000000u);
-                b.pattern = img;
-                b.monoPattern = true;
-            }
-        }
-        if (b.pattern.isNull()) b.kind = BrushObj::Solid, b.color = Qt::black;
-        createObject(b);
-        break;
-    }
-    case CreateFontIndirect: {
-        FontObj f;
-        f.height = p.s16(0);
-        f.width = p.s16(2);
-        f.escapement = p.s16(4);
-        f.weight = p.s16(8);
-        f.italic = p.u8(10);
-        f.underline = p.u8(11);
-        f.strikeOut = p.u8(12);
-        f.charset = p.u8(13);
-        if (p.size() > 18) {
-            QByteArray name(reinterpret_cast<const char*>(p.at(18)), std::min<qsizetype>(p.size() - 18, 32));
-            const qsizetype nul = name.indexOf('\0');
-            if (nul >= 0) name.truncate(nul);
-            bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x80; });
-            f.face = ascii ? QString::fromLatin1(name) : decodeText(name, f.charset == 0 ? 128 : f.charset, QString());
-        }
-        f.family = substituteFace(f.face);
-        createObject(f);
-        break;
-    }
-    case CreatePalette: {
-        // Start (the version), the entry count, then R, G, B, flags per entry.
-        PaletteObj pal;
-        const int count = p.u16(2);
-        for (int i = 0; i < count && p.has(4 + 4 * qsizetype(i) + 4); ++i)
-            pal.entries.push_back(qRgb(p.u8(4 + 4 * i), p.u8(5 + 4 * i), p.u8(6 + 4 * i)));
-        createObject(std::move(pal));
-        break;
-    }
-    case SelectPalette: {
-        const quint16 i = p.u16(0);
-        if (i < objects_.size())
-            if (const auto* pal = std::get_if<PaletteObj>(&objects_[i])) palette_ = pal->entries;
-        break;
-    }
-    case CreateRegion: {
-        // Region16: nextInChain, objectType, objectCount, regionSize, scanCount,
-        // maxScan, bounding box, then the scans.
-        RegionObj r;
-        if (p.has(22)) {
-            const int scans = p.s16(12);
-            qsizetype at = 22;
-            for (int s = 0; s < scans && p.has(at + 6); ++s) {
-                const int count = p.u16(at);
-                const int top = p.s16(at + 2), bottom = p.s16(at + 4);
-                at += 6;
-                if (!p.has(at + qsizetype(count) * 2 + 2)) break;
-                for (int k = 0; k + 1 < count; k += 2) {
-                    const int l = p.s16(at + 2 * k), rr = p.s16(at + 2 * k + 2);
-                    if (rr > l && bottom > top) r.region += QRect(l, top, rr - l, bottom - top);
-                }
-                at += qsizetype(count) * 2 + 2;
-            }
-            if (r.region.isEmpty()) {
-                const QRectF b = rectFromLTRB(p.s16(14), p.s16(16), p.s16(18), p.s16(20)).normalized();
-                r.region = QRegion(b.toRect());
-            }
-        }
-        createObject(r);
-        break;
-    }
-    case SelectObject: {
-        const quint16 i = p.u16(0);
-        if (i >= objects_.size()) break;
-        const Object& o = objects_[i];
-        if (auto* pen = std::get_if<PenObj>(&o)) dc_.pen = *pen;
-        else if (auto* brush = std::get_if<BrushObj>(&o)) dc_.brush = *brush;
-        else if (auto* font = std::get_if<FontObj>(&o)) dc_.font = *font, dc_.hasFont = true;
-        else if (auto* region = std::get_if<RegionObj>(&o)) combineClip(deviceRegion(region->region), ClipCopy);
-        break;
-    }
-    case SelectClipRegion: {
-        // A region object becomes the clip; anything else (the null handle)
-        // removes it.
-        const quint16 i = p.u16(0);
-        const auto* region = i < objects_.size() ? std::get_if<RegionObj>(&objects_[i]) : nullptr;
-        if (region) {
-            combineClip(deviceRegion(region->region), ClipCopy);
-        } else {
-            dc_.clip.reset();
-            clipDirty_ = true;
-        }
-        break;
-    }
-    case DeleteObject: {
-        const quint16 i = p.u16(0);
-        if (i < objects_.size()) {
-            objects_[i] = std::monostate{};
-            freeSlot_ = std::min<size_t>(freeSlot_, i);
-        }
-        break;
-    }
+    case TextOut:
+    case ExtTextOut: textRecord(fn, p); break;
+    case CreatePenIndirect:
+    case CreateBrushIndirect:
+    case DibCreatePatternBrush:
+    case CreatePatternBrush:
+    case CreateFontIndirect:
+    case CreatePalette:
+    case SelectPalette:
+    case CreateRegion:
+    case SelectObject:
+    case DeleteObject: objectRecord(fn, p); break;
+    case SelectClipRegion:
     case IntersectClipRect:
-    case ExcludeClipRect: {
-        if (!p.has(8)) break;
-        const QRegion r = deviceRegion(rectFromLTRB(p.s16(6), p.s16(4), p.s16(2), p.s16(0)));
-        combineClip(r, fn == IntersectClipRect ? ClipAnd : ClipDiff);
-        break;
-    }
+    case ExcludeClipRect:
     case OffsetClipRgn:
-        if (!p.has(4)) break;
-        dc_.clip.offset(mapping().map(QPointF(p.s16(2), p.s16(0))) - mapping().map(QPointF(0, 0)));
-        clipDirty_ = true;
-        break;
     case FillRegion:
     case PaintRegion:
-    case FrameRegion: {
-        const quint16 ri = p.u16(0);
-        if (ri >= objects_.size()) break;
-        const auto* region = std::get_if<RegionObj>(&objects_[ri]);
-        if (!region) break;
-        QPainterPath path;
-        path.addRegion(region->region);
-        if (fn == PaintRegion) {
-            fillWithBrush(path, dc_.brush);
-        } else {
-            const quint16 bi = p.u16(2);
-            if (bi < objects_.size())
-                if (const auto* brush = std::get_if<BrushObj>(&objects_[bi])) {
-                    if (fn == FillRegion) fillWithBrush(path.simplified(), *brush);
-                }
-        }
-        break;
-    }
-    case PatBlt: {
-        if (!p.has(12)) break;
-        const QRectF r(p.s16(10), p.s16(8), p.s16(6), p.s16(4));
-        patBlt(r, p.u32(0));
-        break;
-    }
+    case FrameRegion: clipRecord(fn, p); break;
+    case PatBlt:
     case DibBitBlt:
     case DibStretchBlt:
     case BitBlt:
-    case StretchBlt: {
-        const bool stretch = fn == DibStretchBlt || fn == StretchBlt;
-        const quint32 rop = p.u32(0);
-        const qsizetype noBitmapSize = 2 * ((fn >> 8) + 3) - 6;
-        if (p.size() <= noBitmapSize) {
-            // No bitmap: the raster operation works on the brush alone.
-            const qsizetype at = 6 + (stretch ? 4 : 0);
-            const QRectF dest(p.s16(at + 10), p.s16(at + 8), p.s16(at + 6), p.s16(at + 4));
-            patBlt(dest, rop);
-            break;
-        }
-        qsizetype at = 4;
-        double sh = 0, sw = 0;
-        if (stretch) {
-            sh = p.s16(at);
-            sw = p.s16(at + 2);
-            at += 4;
-        }
-        const double ys = p.s16(at), xs = p.s16(at + 2);
-        const double dh = p.s16(at + 4), dw = p.s16(at + 6), yd = p.s16(at + 8), xd = p.s16(at + 10);
-        at += 12;
-        if (!stretch) {
-            sh = dh;
-            sw = dw;
-        }
-        const QImage img = (fn == DibBitBlt || fn == DibStretchBlt) ? decodePackedDib(p.at(at), p.size() - at)
-                                                                     : readBitmap16(p, at);
-        drawBitmap(img, QRectF(xs, ys, sw, sh), QRectF(xd, yd, dw, dh), rop);
-        break;
-    }
-    case StretchDIB: {
-        if (!p.has(22)) break;
-        const quint32 rop = p.u32(0);
-        const double sh = p.s16(6), sw = p.s16(8), ys = p.s16(10), xs = p.s16(12);
-        const double dh = p.s16(14), dw = p.s16(16), yd = p.s16(18), xd = p.s16(20);
-        const QImage img = decodePackedDib(p.at(22), p.size() - 22);
-        // The source origin of a bottom-up DIB is its lower-left corner.
-        const double top = img.height() - ys - std::abs(sh);
-        drawBitmap(img, QRectF(xs, top, sw, sh), QRectF(xd, yd, dw, dh), rop);
-        break;
-    }
-    case SetDIBitsToDevice: {
-        if (!p.has(18)) break;
-        const double yDib = p.s16(6), xDib = p.s16(8), h = p.s16(10), w = p.s16(12);
-        const double yd = p.s16(14), xd = p.s16(16);
-        const QImage img = decodePackedDib(p.at(18), p.size() - 18);
-        const double top = img.height() - yDib - std::abs(h);
-        drawBitmap(img, QRectF(xDib, top, w, h), QRectF(xd, yd, w, h), 0x00CC0020u);
-        break;
-    }
+    case StretchBlt:
+    case StretchDIB:
+    case SetDIBitsToDevice: bitmapRecord(fn, p); break;
     default:
         // Escapes, palette changes, flood fills and mapper flags change
         // nothing we draw.
@@ -1171,7 +405,7 @@ void Player::playAll() {
         if (words < 3 || qint64(words) * 2 > n_ - pos) break;
         const Params params(d_ + pos + 6, qsizetype(words) * 2 - 6);
         play(fn, params);
-        if (exhausted_) break;
+        if (budget_.exhausted()) break;
         pos += qsizetype(words) * 2;
     }
 }
@@ -1239,10 +473,12 @@ QImage Player::render(QString* error, double zoom) {
     // Zoom, then cap the size, scaling the whole picture down.
     double scale = zoom;
     if (width * zoom > MaxPictureSide || height * zoom > MaxPictureSide) scale = MaxPictureSide / std::max(width, height);
+    if (width * height * scale * scale > MaxPictureArea) scale = std::sqrt(MaxPictureArea / (width * height));
     const int w = std::clamp(int(std::ceil(width * scale - 1e-6)), 1, MaxPictureSide);
     const int h = std::clamp(int(std::ceil(height * scale - 1e-6)), 1, MaxPictureSide);
     extra_ = QTransform::fromScale(scale, scale);
     size_ = QSize(w, h);
+    budget_ = WorkBudget(size_);
 
     QImage image(size_, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
@@ -1261,13 +497,16 @@ QImage Player::render(QString* error, double zoom) {
     playAll();
     painter.end();
     painter_ = nullptr;
+    if (rasterOpsUsed_) settlePage(image);
     return image;
 }
 
-}  // namespace
+}  // namespace metafile::wmf
+
+namespace metafile {
 
 QImage renderWmf(const QByteArray& data, QString* error, double zoom) {
-    Player player(reinterpret_cast<const uchar*>(data.constData()), data.size());
+    wmf::Player player(reinterpret_cast<const uchar*>(data.constData()), data.size());
     if (!player.parseHeader(error)) return {};
     return player.render(error, zoom);
 }

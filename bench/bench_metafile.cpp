@@ -31,6 +31,12 @@ double cpuMs() {
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+struct Timed {
+    QString name;
+    double ms;
+};
+std::vector<Timed> everyFile;  // to name the slowest at the end
+
 // Per-file medians over a few rounds, in milliseconds.
 std::vector<double> timeFolder(const QString& path, int rounds) {
     std::vector<double> perFile;
@@ -51,6 +57,7 @@ std::vector<double> timeFolder(const QString& path, int rounds) {
             if (image.isNull()) break;
         }
         perFile.push_back(median(times));
+        everyFile.push_back({info.fileName(), perFile.back()});
     }
     return perFile;
 }
@@ -73,6 +80,9 @@ int main(int argc, char** argv) {
                 wmf.empty() ? 0.0 : *std::max_element(wmf.begin(), wmf.end()));
     std::printf("bench_metafile: EMF %zu files, median %.2f ms, slowest %.2f ms\n", emf.size(), median(emf),
                 emf.empty() ? 0.0 : *std::max_element(emf.begin(), emf.end()));
+    std::sort(everyFile.begin(), everyFile.end(), [](const Timed& a, const Timed& b) { return a.ms > b.ms; });
+    for (size_t i = 0; i < std::min<size_t>(5, everyFile.size()); ++i)
+        std::printf("bench_metafile: slow file %s %.2f ms\n", qPrintable(everyFile[i].name), everyFile[i].ms);
     const double m = median(all);
     std::printf("bench_metafile: all %zu files, median %.2f ms%s (target <= 2 ms): %s\n", all.size(), m,
                 useCpu ? " of processor time" : "", m <= 2.0 ? "met" : "MISSED");

@@ -35,11 +35,16 @@ struct Timed {
     QString name;
     double ms;
 };
-std::vector<Timed> everyFile;  // to name the slowest at the end
+
+std::vector<double> msOf(const std::vector<Timed>& files) {
+    std::vector<double> ms;
+    for (const Timed& f : files) ms.push_back(f.ms);
+    return ms;
+}
 
 // Per-file medians over a few rounds, in milliseconds.
-std::vector<double> timeFolder(const QString& path, int rounds) {
-    std::vector<double> perFile;
+std::vector<Timed> timeFolder(const QString& path, int rounds) {
+    std::vector<Timed> perFile;
     const QDir dir(path);
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name)) {
         if (info.size() < 5 * 1024 || info.size() > 60 * 1024 || info.fileName().startsWith(u"BROKEN-")) continue;
@@ -56,8 +61,7 @@ std::vector<double> timeFolder(const QString& path, int rounds) {
             times.push_back(useCpu ? cpuMs() - cpuStart : double(clock.nsecsElapsed()) / 1e6);
             if (image.isNull()) break;
         }
-        perFile.push_back(median(times));
-        everyFile.push_back({info.fileName(), perFile.back()});
+        perFile.push_back({info.fileName(), median(times)});
     }
     return perFile;
 }
@@ -72,17 +76,18 @@ int main(int argc, char** argv) {
         std::printf("bench_metafile: skipped, no corpus at %s\n", qPrintable(corpus));
         return 0;
     }
-    const std::vector<double> wmf = timeFolder(corpus + QStringLiteral("/wmf"), 7);
-    const std::vector<double> emf = timeFolder(corpus + QStringLiteral("/emf"), 7);
-    std::vector<double> all = wmf;
-    all.insert(all.end(), emf.begin(), emf.end());
+    const std::vector<Timed> wmfFiles = timeFolder(corpus + QStringLiteral("/wmf"), 7);
+    const std::vector<Timed> emfFiles = timeFolder(corpus + QStringLiteral("/emf"), 7);
+    std::vector<Timed> allFiles = wmfFiles;
+    allFiles.insert(allFiles.end(), emfFiles.begin(), emfFiles.end());
+    const std::vector<double> wmf = msOf(wmfFiles), emf = msOf(emfFiles), all = msOf(allFiles);
     std::printf("bench_metafile: WMF %zu files, median %.2f ms, slowest %.2f ms\n", wmf.size(), median(wmf),
                 wmf.empty() ? 0.0 : *std::max_element(wmf.begin(), wmf.end()));
     std::printf("bench_metafile: EMF %zu files, median %.2f ms, slowest %.2f ms\n", emf.size(), median(emf),
                 emf.empty() ? 0.0 : *std::max_element(emf.begin(), emf.end()));
-    std::sort(everyFile.begin(), everyFile.end(), [](const Timed& a, const Timed& b) { return a.ms > b.ms; });
-    for (size_t i = 0; i < std::min<size_t>(5, everyFile.size()); ++i)
-        std::printf("bench_metafile: slow file %s %.2f ms\n", qPrintable(everyFile[i].name), everyFile[i].ms);
+    std::sort(allFiles.begin(), allFiles.end(), [](const Timed& x, const Timed& y) { return x.ms > y.ms; });
+    for (size_t i = 0; i < std::min<size_t>(5, allFiles.size()); ++i)
+        std::printf("bench_metafile: slow file %s %.2f ms\n", qPrintable(allFiles[i].name), allFiles[i].ms);
     const double m = median(all);
     std::printf("bench_metafile: all %zu files, median %.2f ms%s (target <= 2 ms): %s\n", all.size(), m,
                 useCpu ? " of processor time" : "", m <= 2.0 ? "met" : "MISSED");

@@ -4,6 +4,7 @@
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
+#include "platform/metafile/ShapedText.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 
 namespace {
@@ -916,6 +918,59 @@ private slots:
         img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
         QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
         QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
+    }
+
+    void shapedTextLandsWhereDrawTextDoes_data() {
+        QTest::addColumn<QString>("face");
+        QTest::addColumn<int>("pixelSize");
+        QTest::addColumn<QTransform>("transform");
+        QTest::addColumn<double>("originX");
+        const QString sans = metafile::substituteFace(QStringLiteral("Arial"));
+        const QString gothic = metafile::substituteFace(QStringLiteral("ＭＳ ゴシック"));
+        QTest::newRow("plain, whole pixels") << sans << 14 << QTransform() << 4.0;
+        QTest::newRow("origin between 64ths") << sans << 14 << QTransform::fromTranslate(0.3, 0.7) << 3.0071;
+        QTest::newRow("negative origin") << sans << 14 << QTransform::fromTranslate(40.2, 0) << -36.4937;
+        QTest::newRow("scaled") << sans << 11 << QTransform::fromScale(1.37, 1.21) << 2.0113;
+        QTest::newRow("rotated") << sans << 14 << QTransform().translate(30, 4).rotate(17) << 1.2345;
+        QTest::newRow("flipped upright") << sans << 14 << QTransform(1.1, 0, 0, 1.3, 0.2, 0) << 2.771;
+        QTest::newRow("large, drawn as outlines") << sans << 90 << QTransform::fromScale(0.5, 0.5) << 1.337;
+        QTest::newRow("Japanese face") << gothic << 16 << QTransform::fromTranslate(0.41, 0) << 2.0091;
+    }
+
+    void shapedTextLandsWhereDrawTextDoes() {
+        // Characters given their own advances are drawn from kept shapes; each
+        // must cover the same pixels as QPainter::drawText puts it on, down to
+        // the antialiasing, or pictures near the agreement line change.
+        QFETCH(QString, face);
+        QFETCH(int, pixelSize);
+        QFETCH(QTransform, transform);
+        QFETCH(double, originX);
+        QFont font(face);
+        font.setPixelSize(pixelSize);
+        // Repeats, a character from a fallback face, and a surrogate pair.
+        const QStringList chunks = {QStringLiteral("W"), QStringLiteral("a"), QStringLiteral("W"), QStringLiteral("字"),
+                                    QStringLiteral("g"), QStringLiteral("a"), QString::fromUcs4(U"\U0001D49C"),
+                                    QStringLiteral("g")};
+        const auto drawAll = [&](const std::function<void(QPainter&, QPointF, const QString&)>& draw) {
+            QImage img(260, 120, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setTransform(transform);
+            p.setPen(QColor(20, 40, 160));
+            p.setFont(font);
+            double x = originX;
+            for (const QString& c : chunks) {
+                draw(p, QPointF(x, pixelSize * 0.9 + 0.3711), c);
+                x += pixelSize * 0.6137;
+            }
+            return img;
+        };
+        const QImage expected = drawAll([](QPainter& p, QPointF o, const QString& c) { p.drawText(o, c); });
+        metafile::ShapedText shaped;
+        const QImage actual = drawAll([&](QPainter& p, QPointF o, const QString& c) { shaped.draw(p, font, o, c); });
+        QVERIFY(countColour(expected, expected.rect(), 0xFFFFFF) < expected.width() * expected.height() - 200);
+        QCOMPARE(actual, expected);
     }
 
     void emfPlusDriverString() {

@@ -8,6 +8,7 @@
 #include "platform/metafile/EmfRecord.h"
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
+#include "platform/metafile/ShapedText.h"
 
 #include <QBrush>
 #include <QColor>
@@ -188,6 +189,7 @@ private:
     bool rasterOpsUsed_ = false;
     WorkBudget budget_;  // shared with the EMF+ records
     mutable QHash<QString, double> cellToEm_;  // face -> em height per cell height
+    ShapedText shapedText_;  // characters drawn one at a time
 };
 
 }  // namespace metafile::emf

@@ -5,6 +5,7 @@
 #include "platform/metafile/Clip.h"
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
+#include "platform/metafile/ShapedText.h"
 
 #include <QBrush>
 #include <QColor>
@@ -239,6 +240,7 @@ private:
     mutable bool transformDirty_ = true;
     bool clipDirty_ = true;
     mutable QTransform cached_;
+    ShapedText shapedText_;
 };
 
 inline QRectF rectFromLTRB(double l, double t, double r, double b) { return QRectF(QPointF(l, t), QPointF(r, b)); }

@@ -1,0 +1,33 @@
+#pragma once
+// Text drawn a character at a time (records that give each character its own
+// advance) would shape every character afresh through QPainter::drawText.
+// This keeps each (font, string) shaped once per picture and draws the kept
+// glyphs at exactly the pixel positions drawText gives them.
+#include <QFont>
+#include <QGlyphRun>
+#include <QHash>
+#include <QList>
+#include <QPointF>
+#include <QString>
+
+class QPainter;
+
+namespace metafile {
+class ShapedText {
+public:
+    // Draws `text` with the painter's current pen and transform, its baseline
+    // starting at `origin`, as painter.drawText(origin, text) would with `font`.
+    // The painter's font is left alone.
+    void draw(QPainter& painter, const QFont& font, QPointF origin, const QString& text);
+
+private:
+    // Glyph runs of one string, positioned from its origin on the baseline.
+    using Runs = QList<QGlyphRun>;
+    const Runs& shape(const QFont& font, const QString& text);
+
+    QHash<QString, QHash<QString, Runs>> byFont_;  // QFont::key() -> text -> runs
+    QFont lastFont_;
+    QHash<QString, Runs>* lastRuns_ = nullptr;  // byFont_'s entry for lastFont_
+    qsizetype strings_ = 0;
+};
+}  // namespace metafile

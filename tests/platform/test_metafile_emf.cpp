@@ -863,6 +863,31 @@ private slots:
         QCOMPARE(colour(68, 24), 0u);
     }
 
+    void emfPlusPathGradient() {
+        // A path-gradient brush: white at its centre point, red at the boundary
+        // (given as points, then as a path), filling an ellipse.
+        const QByteArray square = floats({10, 10, 90, 10, 90, 90, 10, 90});
+        const QByteArray centre = Emf::le({0xFFFFFFFFu}) + floats({40, 50}) + Emf::le({1, PlusRed});
+        const QByteArray asPoints = Emf::le({PlusVersion, 3, 0, 0}) + centre + Emf::le({4}) + square;
+        const QByteArray path = Emf::le({PlusVersion, 4, 0}) + square + QByteArray::fromHex("00010181");
+        const QByteArray asPath = Emf::le({PlusVersion, 3, 1, 0}) + centre + Emf::le({quint32(path.size())}) + path;
+        for (const QByteArray& brush : {asPoints, asPath}) {
+            QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+            r += plus(0x4008, 0x100 | 0, brush);
+            r += plus(0x400E, 0, Emf::le({0}) + floats({10, 10, 80, 80}));  // FillEllipse with brush 0
+            r += plus(0x4002, 0, {});
+            const QImage img = render(Emf(100, 100).rec(GDICOMMENT, plusComment(r)).bytes());
+            QCOMPARE(img.size(), QSize(100, 100));
+            const QRgb focus = img.pixel(40, 50), between = img.pixel(50, 30), edge = img.pixel(50, 12);
+            QVERIFY2(qRed(focus) > 240 && qGreen(focus) > 230, qPrintable(QString::number(focus, 16)));
+            QVERIFY2(qRed(edge) > 240 && qGreen(edge) < 60, qPrintable(QString::number(edge, 16)));
+            QVERIFY2(qRed(between) > 240 && qGreen(between) > 70 && qGreen(between) < 200,
+                     qPrintable(QString::number(between, 16)));
+            QVERIFY(qGreen(img.pixel(60, 50)) < qGreen(img.pixel(40, 50)));  // the focus is left of the middle
+            QCOMPARE(qAlpha(img.pixel(12, 12)), 0);  // the box's corner, outside the ellipse
+        }
+    }
+
     void emfPlusNeverDrawsTwice() {
         const QByteArray header = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
         const QByteArray fill = plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));

@@ -4,6 +4,8 @@
 #include "platform/metafile/Gdi.h"
 
 #include <QGlyphRun>
+#include <QPolygonF>
+#include <QRadialGradient>
 #include <QRawFont>
 #include <QtEndian>
 
@@ -142,6 +144,7 @@ QBrush hatch(quint32 style, const QColor& fore, const QColor& back) {
 }
 
 QImage readImage(Reader& r);
+QPainterPath readPath(Reader& r);
 
 QBrush readBrush(Reader& r) {
     r.u32();  // version
@@ -163,16 +166,51 @@ QBrush readBrush(Reader& r) {
         b.setTransform(t);
         return b;
     }
-    case 3: {  // path gradient: its centre and first surrounding colour, averaged
-        r.u32();
-        r.i32();
+    case 3: {  // path gradient
+        const quint32 flags = r.u32();
+        r.i32();  // wrap mode
         const QColor centre = argb(r.u32());
-        r.point(false);
+        const QPointF focus = r.point(false);
         const quint32 count = r.u32();
-        const QColor edge = count > 0 ? argb(r.u32()) : centre;
+        if (!fits(r, count, 4)) return Qt::NoBrush;
+        // The colours around the boundary, one per point, blend to their average.
+        double sum[4] = {};
+        for (quint32 i = 0; i < count; ++i) {
+            const QColor c = argb(r.u32());
+            sum[0] += c.red();
+            sum[1] += c.green();
+            sum[2] += c.blue();
+            sum[3] += c.alpha();
+        }
+        const QColor edge = count == 0 ? centre
+                                       : QColor(int(sum[0] / count), int(sum[1] / count), int(sum[2] / count),
+                                                int(sum[3] / count));
+        QRectF bounds;
+        if (flags & 0x01) {  // the boundary as a path object of the given size
+            const quint32 size = r.u32();
+            const quint32 start = r.pos();
+            bounds = readPath(r).boundingRect();
+            if (r.ok() && r.pos() - start < size) r.skip(size - (r.pos() - start));
+        } else {
+            const quint32 n = r.u32();
+            if (!fits(r, n, 8)) return Qt::NoBrush;
+            QPolygonF boundary;
+            for (quint32 i = 0; i < n; ++i) boundary << r.point(false);
+            bounds = boundary.boundingRect();
+        }
+        const QTransform t = (flags & 0x02) ? r.transform() : QTransform();
         if (!r.ok()) return Qt::NoBrush;
-        return QColor((centre.red() + edge.red()) / 2, (centre.green() + edge.green()) / 2,
-                      (centre.blue() + edge.blue()) / 2, (centre.alpha() + edge.alpha()) / 2);
+        if (!(bounds.width() > 1e-3) || !(bounds.height() > 1e-3)) return edge;
+        // The centre colour at the focus, rising to the surround colour at the
+        // ellipse that fills the boundary's box; outside it, the surround colour.
+        const QPointF mid = bounds.center();
+        const double rx = bounds.width() / 2, ry = bounds.height() / 2;
+        QRadialGradient g(QPointF(0, 0), 1.0, QPointF((focus.x() - mid.x()) / rx, (focus.y() - mid.y()) / ry));
+        g.setColorAt(0, centre);
+        g.setColorAt(1, edge);
+        QBrush b(g);
+        b.setTransform(QTransform::fromScale(rx, ry) * QTransform::fromTranslate(mid.x(), mid.y()) * t);
+        return b;
     }
     case 4: {  // linear gradient across its rectangle
         const quint32 flags = r.u32();

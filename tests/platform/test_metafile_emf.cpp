@@ -888,6 +888,57 @@ private slots:
         }
     }
 
+    void emfPlusMetafileImages() {
+        // An EMF+ image that is itself a metafile: drawn whole into the place
+        // its source rectangle is put; a metafile image inside that one is not
+        // drawn; and all of them spend from the one picture's budget.
+        const auto imageOf = [](const QByteArray& emf) {
+            return Emf::le({PlusVersion, 2, 3, quint32(emf.size())}) + emf;
+        };
+        // Its source rectangle is the picture's size in its own pixels, placed at (10, 10), 60 x 30.
+        const auto drawnWhole = [&](const QByteArray& emf, int width, int height, float scale = 1) {
+            QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+            r += plus(0x4008, 0x500 | 0, imageOf(emf));
+            r += plus(0x401A, 0, Emf::le({0, 2}) + floats({0, 0, float(width), float(height), 10 * scale, 10 * scale,
+                                                            60 * scale, 30 * scale}));
+            r += plus(0x4002, 0, {});
+            return r;
+        };
+        const QByteArray leftHalfRed = Emf(20, 10).redBrush().rect(0, 0, 10, 10).bytes();
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(drawnWhole(leftHalfRed, 20, 10))).bytes());
+        QVERIFY(isRed(img, 20, 20));
+        QVERIFY(isRed(img, 38, 38));
+        QVERIFY(isEmpty(img, 45, 20));  // the inner picture's empty right half
+        QVERIFY(isEmpty(img, 5, 5));
+
+        // On its own, the middle picture draws its image; inside another, not.
+        const QByteArray middle =
+            Emf(20, 10).rec(GDICOMMENT, plusComment(drawnWhole(leftHalfRed, 20, 10, 0.1f))).bytes();
+        QVERIFY(isRed(render(middle), 2, 3));
+        const QImage nested = render(Emf().rec(GDICOMMENT, plusComment(drawnWhole(middle, 20, 10))).bytes());
+        QCOMPARE(countColour(nested, nested.rect(), 0xFF0000), 0);
+
+        // An image that fills its picture thousands of times uses up the
+        // budget of the picture it is drawn in: what follows is not drawn.
+        const auto thenBlueBox = [&](const QByteArray& emf, int side) {
+            QByteArray handOver = drawnWhole(emf, side, side);
+            handOver.chop(12);  // no EMF+ end of file: a GetDC hands over to the plain records
+            handOver += plus(0x4004, 0, {});
+            Emf outer;
+            outer.rec(GDICOMMENT, plusComment(handOver));
+            outer.rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2}).rect(70, 0, 90, 20);
+            return render(outer.bytes());
+        };
+        Emf hostile(4096, 4096);
+        hostile.redBrush();
+        for (int i = 0; i < 2000; ++i) hostile.rect(0, 0, 4096, 4096);
+        const QImage spent = thenBlueBox(hostile.bytes(), 4096);
+        QCOMPARE(spent.size(), QSize(96, 48));
+        QCOMPARE(countColour(spent, QRect(70, 0, 20, 20), qRgb(0, 0, 255)), 0);
+        QCOMPARE(countColour(thenBlueBox(Emf(4096, 4096).redBrush().rect(0, 0, 4096, 4096).bytes(), 4096),
+                             QRect(70, 0, 20, 20), qRgb(0, 0, 255)), 19 * 19);  // GDI leaves a null pen's edge
+    }
+
     void emfPlusNeverDrawsTwice() {
         const QByteArray header = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
         const QByteArray fill = plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));

@@ -2,6 +2,7 @@
 
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
+#include "platform/metafile/Metafile.h"
 
 #include <QGlyphRun>
 #include <QPolygonF>
@@ -143,7 +144,9 @@ QBrush hatch(quint32 style, const QColor& fore, const QColor& back) {
     return QBrush(tile);
 }
 
-QImage readImage(Reader& r);
+// `budget`, when given, is the enclosing picture's: with it, an image that is
+// itself a metafile is drawn (whole, which `*whole` then says).
+QImage readImage(Reader& r, WorkBudget* budget = nullptr, bool* whole = nullptr);
 QPainterPath readPath(Reader& r);
 
 QBrush readBrush(Reader& r) {
@@ -233,9 +236,39 @@ QBrush readBrush(Reader& r) {
     }
 }
 
-QImage readImage(Reader& r) {
+// A metafile image is drawn at its natural size, and at most this many pixels
+// of it are kept: a picture holds up to 64 images at once.
+constexpr double MaxNestedArea = 1024.0 * 1024.0;
+
+QImage readMetafileImage(Reader& r, WorkBudget& budget) {
+    r.u32();  // WMF, placeable WMF, EMF, EMF+ or dual: the data says it again
+    const quint32 size = r.u32();
+    if (!r.ok() || size > r.left() || NestedPicture::inside() || budget.exhausted()) return {};
+    QImage img;
+    {
+        NestedPicture nested(budget);
+        img = render(QByteArray::fromRawData(reinterpret_cast<const char*>(r.here()), qsizetype(size)));
+    }
+    if (img.isNull() || !budget.spend(double(img.width()) * img.height())) return {};
+    const double area = double(img.width()) * img.height();
+    if (area > MaxNestedArea) {
+        const double k = std::sqrt(MaxNestedArea / area);
+        img = img.scaled(std::max(1, int(img.width() * k)), std::max(1, int(img.height() * k)), Qt::IgnoreAspectRatio,
+                         Qt::SmoothTransformation);
+    }
+    return img;
+}
+
+QImage readImage(Reader& r, WorkBudget* budget, bool* whole) {
     r.u32();  // version
-    if (r.u32() != 1) return {};  // only bitmaps; metafile images are not drawn
+    const quint32 imageType = r.u32();
+    if (imageType == 2) {
+        if (!budget) return {};
+        QImage img = readMetafileImage(r, *budget);
+        if (whole) *whole = !img.isNull();
+        return img;
+    }
+    if (imageType != 1) return {};
     const qint32 w = r.i32(), h = r.i32(), stride = r.i32();
     const quint32 format = r.u32(), type = r.u32();
     if (!r.ok()) return {};
@@ -552,7 +585,7 @@ void PlusPlayer::stroke(const QPainterPath& world, quint32 penId) {
     painter_.setRenderHint(QPainter::Antialiasing, true);
 }
 
-void PlusPlayer::drawImage(const QImage& image, const QRectF& source, const QTransform& placeSource) {
+void PlusPlayer::drawImage(const QImage& image, bool whole, const QRectF& source, const QTransform& placeSource) {
     if (image.isNull() || source.width() == 0 || source.height() == 0) return;
     const QTransform t = placeSource * worldToImage();
     if (!t.isInvertible()) return;
@@ -561,7 +594,7 @@ void PlusPlayer::drawImage(const QImage& image, const QRectF& source, const QTra
     clip_.apply(painter_);
     painter_.setTransform(t);
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter_.drawImage(source, image, source);
+    painter_.drawImage(source, image, whole ? QRectF(image.rect()) : source);
 }
 
 void PlusPlayer::setClip(const QPainterPath& world, int mode) {
@@ -612,7 +645,7 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
         r.u32();  // node count
         o.path = readRegionNode(r, 0);
         break;
-    case 5: o.kind = Object::ImageKind; o.image = readImage(r); break;
+    case 5: o.kind = Object::ImageKind; o.image = readImage(r, &budget_, &o.wholeImage); break;
     case 6: {
         r.u32();  // version
         const double em = r.f32();
@@ -890,7 +923,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
             place = QTransform(u.x(), u.y(), v.x(), v.y(), p[0].x() - source.x() * u.x() - source.y() * v.x(),
                                p[0].y() - source.x() * u.y() - source.y() * v.y());
         }
-        drawImage(o->image, source, place);
+        drawImage(o->image, o->wholeImage, source, place);
         break;
     }
     case DrawString: drawString(flags, data, size); break;

@@ -42,6 +42,9 @@ public:
         QPen pen;
         QPainterPath path;
         QImage image;
+        // A metafile image: drawn whole into the source rectangle, whose
+        // units are the picture's own and not our pixels.
+        bool wholeImage = false;
         QFont font;
         double emSize = 0;  // world units
         int align = 0, lineAlign = 0;  // string format: near, centre, far
@@ -59,7 +62,7 @@ private:
     void stroke(const QPainterPath& world, quint32 penId);
     void drawString(quint16 flags, const uchar* data, quint32 size);
     void drawDriverString(quint16 flags, const uchar* data, quint32 size);
-    void drawImage(const QImage& image, const QRectF& source, const QTransform& placeSource);
+    void drawImage(const QImage& image, bool whole, const QRectF& source, const QTransform& placeSource);
     void setClip(const QPainterPath& world, int mode);
 
     QPainter& painter_;

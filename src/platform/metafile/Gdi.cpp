@@ -107,7 +107,11 @@ bool heavyStroke(const QPainterPath& dev, const QPen& pen, QSize image) {
     return heavyShape(QPainterPathStroker(pen).createStroke(dev), image);
 }
 
-WorkBudget::WorkBudget(QSize image) : image_(image) {
+namespace {
+thread_local WorkBudget* enclosingBudget = nullptr;
+}
+
+WorkBudget::WorkBudget(QSize image) : image_(image), enclosing_(enclosingBudget) {
     // Sixty-four times the picture leaves every real picture whole; small
     // pictures get at least 2.5 x 10^8 pixels, and no picture more than
     // 4 x 10^8, which Qt fills in a quarter of a second.
@@ -116,10 +120,18 @@ WorkBudget::WorkBudget(QSize image) : image_(image) {
 }
 
 bool WorkBudget::spend(double pixels) {
-    used_ += std::max(0.0, pixels);
+    pixels = std::max(0.0, pixels);
+    used_ += pixels;
     if (!(used_ <= limit_)) exhausted_ = true;
+    if (enclosing_ && !enclosing_->spend(pixels)) exhausted_ = true;
     return !exhausted_;
 }
+
+NestedPicture::NestedPicture(WorkBudget& enclosing) : previous_(enclosingBudget) { enclosingBudget = &enclosing; }
+
+NestedPicture::~NestedPicture() { enclosingBudget = previous_; }
+
+bool NestedPicture::inside() { return enclosingBudget != nullptr; }
 
 double WorkBudget::onImage(const QRectF& r) const {
     const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(image_)));

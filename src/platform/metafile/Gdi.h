@@ -50,10 +50,30 @@ public:
     static constexpr double RasterOpPixel = 64;
 
 private:
+    friend class NestedPicture;
     QSize image_;
     double limit_;
     double used_ = 0;
     bool exhausted_ = false;
+    WorkBudget* enclosing_ = nullptr;  // a nested picture's spending is charged there too
+};
+
+// While one lives, pictures drawn on this thread are drawn inside another
+// (an EMF+ image that is itself a metafile): their budgets spend from what is
+// left of the enclosing picture's, so a file full of such images costs no
+// more than one picture.
+class NestedPicture {
+public:
+    explicit NestedPicture(WorkBudget& enclosing);
+    ~NestedPicture();
+    NestedPicture(const NestedPicture&) = delete;
+    NestedPicture& operator=(const NestedPicture&) = delete;
+    // Pictures inside a nested picture are not drawn, so nesting cannot
+    // multiply the work either.
+    static bool inside();
+
+private:
+    WorkBudget* previous_;
 };
 
 // R2_* binary raster operation (1..16) as a composition mode; `drawNothing`

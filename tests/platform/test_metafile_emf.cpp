@@ -1023,12 +1023,16 @@ private slots:
         QFETCH(double, originX);
         QFont font(face);
         font.setPixelSize(pixelSize);
-        // Repeats, a character from a fallback face, and a surrogate pair.
+        // Repeats, a character from a fallback face, a surrogate pair, a
+        // right-to-left letter, a mirrored bracket, a lone combining mark and
+        // control characters.
         const QStringList chunks = {QStringLiteral("W"), QStringLiteral("a"), QStringLiteral("W"), QStringLiteral("字"),
                                     QStringLiteral("g"), QStringLiteral("a"), QString::fromUcs4(U"\U0001D49C"),
-                                    QStringLiteral("g")};
+                                    QStringLiteral("g"), QStringLiteral("א"), QStringLiteral("("),
+                                    QString(QChar(0x0301)), QStringLiteral("\t"), QStringLiteral("\n"),
+                                    QString(QChar(0x2028)), QStringLiteral("Wa")};
         const auto drawAll = [&](const std::function<void(QPainter&, QPointF, const QString&)>& draw) {
-            QImage img(260, 120, QImage::Format_ARGB32_Premultiplied);
+            QImage img(500, 120, QImage::Format_ARGB32_Premultiplied);
             img.fill(Qt::white);
             QPainter p(&img);
             p.setRenderHint(QPainter::Antialiasing);

@@ -15,7 +15,7 @@ constexpr qsizetype MaxStrings = 4096;
 double drawTextX(double x) { return double(int(x * 64.0)) / 64.0; }
 }  // namespace
 
-const ShapedText::Runs& ShapedText::shape(const QFont& font, const QString& text) {
+const ShapedText::Runs& ShapedText::shape(QPaintDevice* device, const QFont& font, const QString& text) {
     if (!lastRuns_ || !(font == lastFont_)) {
         lastFont_ = font;
         lastRuns_ = &byFont_[font.key()];
@@ -28,7 +28,7 @@ const ShapedText::Runs& ShapedText::shape(const QFont& font, const QString& text
         lastRuns_ = &byFont_[font.key()];
     }
 
-    QTextLayout layout(text, font);
+    QTextLayout layout(text, font, device);
     layout.setCacheEnabled(false);
     layout.beginLayout();
     QTextLine line = layout.createLine();
@@ -61,7 +61,7 @@ void ShapedText::draw(QPainter& painter, const QFont& font, QPointF origin, cons
     }
     const double x = drawTextX(origin.x());
     const double y = origin.y();
-    for (QGlyphRun run : shape(font, text)) {
+    for (QGlyphRun run : shape(painter.device(), font, text)) {
         QList<QPointF> positions = run.positions();
         for (QPointF& p : positions) p = QPointF(x + p.x(), y + p.y());
         run.setPositions(positions);

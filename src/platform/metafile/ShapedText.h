@@ -2,7 +2,8 @@
 // Text drawn a character at a time (records that give each character its own
 // advance) would shape every character afresh through QPainter::drawText.
 // This keeps each (font, string) shaped once per picture and draws the kept
-// glyphs at exactly the pixel positions drawText gives them.
+// glyphs at exactly the pixel positions drawText gives them. One serves the
+// painter of one picture.
 #include <QFont>
 #include <QGlyphRun>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <QPointF>
 #include <QString>
 
+class QPaintDevice;
 class QPainter;
 
 namespace metafile {
@@ -23,7 +25,7 @@ public:
 private:
     // Glyph runs of one string, positioned from its origin on the baseline.
     using Runs = QList<QGlyphRun>;
-    const Runs& shape(const QFont& font, const QString& text);
+    const Runs& shape(QPaintDevice* device, const QFont& font, const QString& text);
 
     QHash<QString, QHash<QString, Runs>> byFont_;  // QFont::key() -> text -> runs
     QFont lastFont_;

@@ -74,8 +74,8 @@ QImage renderEmf(const QByteArray& data, QString* error, double zoom) {
         height *= s;
         deviceToImage = deviceToImage * QTransform::fromScale(s, s);
     }
-    if (width * height > MaxPictureArea) {
-        const double s = std::sqrt(MaxPictureArea / (width * height));
+    if (width * height > NestedPicture::areaCap()) {
+        const double s = std::sqrt(NestedPicture::areaCap() / (width * height));
         width *= s;
         height *= s;
         deviceToImage = deviceToImage * QTransform::fromScale(s, s);

@@ -236,26 +236,18 @@ QBrush readBrush(Reader& r) {
     }
 }
 
-// A metafile image is drawn at its natural size, and at most this many pixels
-// of it are kept: a picture holds up to 64 images at once.
-constexpr double MaxNestedArea = 1024.0 * 1024.0;
-
+// A metafile image is drawn at its natural size, or smaller to fit the area
+// kept of a nested picture.
 QImage readMetafileImage(Reader& r, WorkBudget& budget) {
     r.u32();  // WMF, placeable WMF, EMF, EMF+ or dual: the data says it again
     const quint32 size = r.u32();
-    if (!r.ok() || size > r.left() || NestedPicture::inside() || budget.exhausted()) return {};
+    if (!r.ok() || size > r.left() || NestedPicture::inside() || !budget.spend(NestedPicture::SetUpCost)) return {};
     QImage img;
     {
         NestedPicture nested(budget);
         img = render(QByteArray::fromRawData(reinterpret_cast<const char*>(r.here()), qsizetype(size)));
     }
     if (img.isNull() || !budget.spend(double(img.width()) * img.height())) return {};
-    const double area = double(img.width()) * img.height();
-    if (area > MaxNestedArea) {
-        const double k = std::sqrt(MaxNestedArea / area);
-        img = img.scaled(std::max(1, int(img.width() * k)), std::max(1, int(img.height() * k)), Qt::IgnoreAspectRatio,
-                         Qt::SmoothTransformation);
-    }
     return img;
 }
 

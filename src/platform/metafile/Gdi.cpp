@@ -1,5 +1,7 @@
 #include "platform/metafile/Gdi.h"
 
+#include "platform/metafile/Metafile.h"
+
 #include <QImage>
 #include <QPainterPathStroker>
 
@@ -132,6 +134,8 @@ NestedPicture::NestedPicture(WorkBudget& enclosing) : previous_(enclosingBudget)
 NestedPicture::~NestedPicture() { enclosingBudget = previous_; }
 
 bool NestedPicture::inside() { return enclosingBudget != nullptr; }
+
+double NestedPicture::areaCap() { return inside() ? MaxNestedArea : MaxPictureArea; }
 
 double WorkBudget::onImage(const QRectF& r) const {
     const QRectF visible = r.normalized().intersected(QRectF(QPointF(0, 0), QSizeF(image_)));

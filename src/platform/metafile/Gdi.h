@@ -71,6 +71,14 @@ public:
     // Pictures inside a nested picture are not drawn, so nesting cannot
     // multiply the work either.
     static bool inside();
+    // The largest area a picture is drawn at: MaxPictureArea, or for a
+    // nested picture MaxNestedArea, as it is kept as an image while the
+    // enclosing picture lasts.
+    static double areaCap();
+    static constexpr double MaxNestedArea = 1024.0 * 1024.0;
+    // What each nested picture costs the enclosing one before it draws
+    // anything: setting it up is not free, however small it is.
+    static constexpr double SetUpCost = 1e6;
 
 private:
     WorkBudget* previous_;

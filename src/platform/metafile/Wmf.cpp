@@ -473,7 +473,8 @@ QImage Player::render(QString* error, double zoom) {
     // Zoom, then cap the size, scaling the whole picture down.
     double scale = zoom;
     if (width * zoom > MaxPictureSide || height * zoom > MaxPictureSide) scale = MaxPictureSide / std::max(width, height);
-    if (width * height * scale * scale > MaxPictureArea) scale = std::sqrt(MaxPictureArea / (width * height));
+    const double areaCap = NestedPicture::areaCap();
+    if (width * height * scale * scale > areaCap) scale = std::sqrt(areaCap / (width * height));
     const int w = std::clamp(int(std::ceil(width * scale - 1e-6)), 1, MaxPictureSide);
     const int h = std::clamp(int(std::ceil(height * scale - 1e-6)), 1, MaxPictureSide);
     extra_ = QTransform::fromScale(scale, scale);

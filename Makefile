@@ -9,6 +9,11 @@ BUILD ?= build
 ASAN ?= build-asan
 FUZZ ?= build-fuzz
 
+# Line tables only: backtraces and sanitizer reports keep their files and
+# lines, and compiling takes about a quarter less time than with full debug
+# information (most of what `make test` spends is compiling two builds).
+DEBUG_INFO ?= -g1
+
 .PHONY: deps deps-test build build-asan run test bench fuzz package clean
 
 deps:
@@ -18,11 +23,13 @@ deps-test:
 	scripts/install-deps --test
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 $(DEBUG_INFO) -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 $(DEBUG_INFO) -DNDEBUG"
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZUMBLE_SANITIZE=ON
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZUMBLE_SANITIZE=ON \
+	  "-DCMAKE_CXX_FLAGS_DEBUG=$(DEBUG_INFO)" "-DCMAKE_C_FLAGS_DEBUG=$(DEBUG_INFO)"
 	cmake --build $(ASAN) -j$(JOBS)
 
 run: build

@@ -1051,6 +1051,14 @@ private slots:
         const QImage actual = drawAll([&](QPainter& p, QPointF o, const QString& c) { shaped.draw(p, font, o, c); });
         QVERIFY(countColour(expected, expected.rect(), 0xFFFFFF) < expected.width() * expected.height() - 200);
         QCOMPARE(actual, expected);
+
+        // Far beyond any picture: nothing drawn, and no overflow on the way.
+        QImage far(16, 16, QImage::Format_ARGB32_Premultiplied);
+        far.fill(Qt::transparent);
+        QPainter p(&far);
+        for (double x : {1e12, -1e12, 4e7}) shaped.draw(p, font, QPointF(x, 10), QStringLiteral("W"));
+        p.end();
+        QCOMPARE(countColour(far, far.rect(), 0), 0);
     }
 
     void emfPlusDriverString() {

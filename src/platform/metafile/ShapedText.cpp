@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include <cmath>
+
 namespace metafile {
 namespace {
 // A hostile picture with endless distinct strings must not grow memory
@@ -12,7 +14,10 @@ constexpr qsizetype MaxStrings = 4096;
 // QPainter::drawText starts its glyphs at the origin's x cut to 1/64 pixel
 // (toward zero) and keeps y as given; the same cut here puts every glyph on
 // the same pixel, sub-pixel phase included.
-double drawTextX(double x) { return double(int(x * 64.0)) / 64.0; }
+double drawTextX(double x) {
+    // Far off the picture the cut would overflow; nothing there is seen anyway.
+    return std::abs(x) < double(1 << 24) ? double(int(x * 64.0)) / 64.0 : x;
+}
 }  // namespace
 
 const ShapedText::Runs& ShapedText::shape(QPaintDevice* device, const QFont& font, const QString& text) {

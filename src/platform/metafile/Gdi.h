@@ -50,7 +50,6 @@ public:
     static constexpr double RasterOpPixel = 64;
 
 private:
-    friend class NestedPicture;
     QSize image_;
     double limit_;
     double used_ = 0;

@@ -218,7 +218,7 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
         for (qsizetype i = 0; i < text.size(); ++i) {
             const qsizetype start = i;
             if (text[i].isHighSurrogate() && i + 1 < text.size()) ++i;
-            shapedText_.draw(painter_, font, QPointF(pos, y0), text.mid(start, i - start + 1));
+            shapedText_.draw(painter_, QPointF(pos, y0), text.mid(start, i - start + 1));
             for (qsizetype j = start; j <= i; ++j) pos += j < qsizetype(advance.size()) ? advance[size_t(j)] : 0;
         }
     }

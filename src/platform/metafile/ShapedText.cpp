@@ -53,15 +53,13 @@ const ShapedText::Runs& ShapedText::shape(QPaintDevice* device, const QFont& fon
     return *lastRuns_->insert(text, runs);
 }
 
-void ShapedText::draw(QPainter& painter, const QFont& font, QPointF origin, const QString& text) {
+void ShapedText::draw(QPainter& painter, QPointF origin, const QString& text) {
     if (text.isEmpty() || painter.pen().style() == Qt::NoPen) return;
+    const QFont& font = painter.font();
     // Decorations and an opaque background are drawn by drawText from the
     // whole item's width; leave those to it.
     if (font.underline() || font.strikeOut() || font.overline() || painter.backgroundMode() == Qt::OpaqueMode) {
-        const QFont before = painter.font();
-        painter.setFont(font);
         painter.drawText(origin, text);
-        painter.setFont(before);
         return;
     }
     const double x = drawTextX(origin.x());

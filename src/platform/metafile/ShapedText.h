@@ -17,10 +17,9 @@ class QPainter;
 namespace metafile {
 class ShapedText {
 public:
-    // Draws `text` with the painter's current pen and transform, its baseline
-    // starting at `origin`, as painter.drawText(origin, text) would with `font`.
-    // The painter's font is left alone.
-    void draw(QPainter& painter, const QFont& font, QPointF origin, const QString& text);
+    // Draws `text` with the painter's current font, pen and transform, its
+    // baseline starting at `origin`, as painter.drawText(origin, text) would.
+    void draw(QPainter& painter, QPointF origin, const QString& text);
 
 private:
     // Glyph runs of one string, positioned from its origin on the baseline.

@@ -167,7 +167,7 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     painter_->setFont(font);
     painter_->setPen(dc_.textColor);
     if (haveDx || dc_.charExtra != 0) {
-        for (size_t i = 0; i < texts.size(); ++i) shapedText_.draw(*painter_, font, QPointF(x0, y0) + offsets[i], texts[i]);
+        for (size_t i = 0; i < texts.size(); ++i) shapedText_.draw(*painter_, QPointF(x0, y0) + offsets[i], texts[i]);
     } else {
         QString all;
         for (const QString& t : texts) all += t;

@@ -1061,6 +1061,66 @@ private slots:
         QCOMPARE(countColour(far, far.rect(), 0), 0);
     }
 
+    void hugeTextFillsItsOutlines() {
+        // Qt judges glyphs small by area, so a mapping that squashes one way
+        // and stretches the other would have it keep glyph images tens of
+        // thousands of pixels long. Such text is judged by its extent.
+        QVERIFY(metafile::glyphsHugeOnDevice(QTransform::fromScale(1e4, 1e-4), 10));
+        QVERIFY(metafile::glyphsHugeOnDevice(QTransform().rotate(45), 400));
+        QVERIFY(metafile::glyphsHugeOnDevice(QTransform(), 20, 4000));
+        QVERIFY(!metafile::glyphsHugeOnDevice(QTransform::fromTranslate(1e6, 1e6), 300, 100));
+        QVERIFY(!metafile::glyphsHugeOnDevice(QTransform::fromScale(2, 2), 14));
+
+        // Filled as outlines, huge text covers what drawText covers: a
+        // character at a time, whole and underlined, and laid out in a box.
+        QFont font(metafile::substituteFace(QStringLiteral("Arial")));
+        font.setPixelSize(40);
+        const auto paint = [&](const QFont& f, const std::function<void(QPainter&)>& draw) {
+            QImage img(300, 200, QImage::Format_ARGB32_Premultiplied);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setTransform(QTransform::fromScale(14, 9) * QTransform().rotate(3));
+            p.setPen(QColor(20, 40, 160));
+            p.setFont(f);
+            draw(p);
+            return img;
+        };
+        const auto differing = [](const QImage& a, const QImage& b) {
+            int n = 0;
+            for (int y = 0; y < a.height(); ++y)
+                    for (int x = 0; x < a.width(); ++x) {
+                    const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                    n += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 60;
+                }
+            return n;
+        };
+        QFont underlined = font;
+        underlined.setUnderline(true);
+        const QPointF origin(-3.7, 12.2);
+        for (const QFont& f : {font, underlined}) {
+            const QImage expected = paint(f, [&](QPainter& p) { p.drawText(origin, QStringLiteral("Wg")); });
+            const int ink = 300 * 200 - countColour(expected, expected.rect(), 0xFFFFFF);
+            QVERIFY(ink > 2000);
+            metafile::ShapedText shaped;
+            const QImage one = paint(f, [&](QPainter& p) { shaped.draw(p, origin, QStringLiteral("Wg")); });
+            const QImage whole =
+                paint(f, [&](QPainter& p) { metafile::ShapedText::drawWhole(p, origin, QStringLiteral("Wg")); });
+            QVERIFY(differing(one, expected) < ink / 8);
+            QVERIFY(differing(whole, expected) < ink / 8);
+        }
+        const QRectF box(-8, -4, 40, 30);
+        for (int flags : {int(Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap),
+                          int(Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextWordWrap), int(Qt::AlignRight | Qt::AlignBottom)}) {
+            const QString text = QStringLiteral("Ij k\nl");
+            const QImage expected = paint(font, [&](QPainter& p) { p.drawText(box, flags, text); });
+            const QImage actual = paint(font, [&](QPainter& p) { metafile::fillOutlinesInBox(p, box, flags, text); });
+            const int ink = 300 * 200 - countColour(expected, expected.rect(), 0xFFFFFF);
+            QVERIFY(ink > 2000);
+            QVERIFY(differing(actual, expected) < ink / 8);
+        }
+    }
+
     void emfPlusDriverString() {
         // Glyphs placed one by one: characters looked up in the font, each at
         // its own point; then only the first placed and the rest following;

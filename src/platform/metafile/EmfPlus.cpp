@@ -3,8 +3,10 @@
 #include "platform/metafile/Fonts.h"
 #include "platform/metafile/Gdi.h"
 #include "platform/metafile/Metafile.h"
+#include "platform/metafile/ShapedText.h"
 
 #include <QGlyphRun>
+#include <QPainterPath>
 #include <QPolygonF>
 #include <QRadialGradient>
 #include <QRawFont>
@@ -714,7 +716,10 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * t);
     painter_.setFont(f);
     painter_.setPen(QPen(brush, 0));
-    painter_.drawText(box, align, text);
+    if (glyphsHugeOnDevice(painter_.transform(), f.pixelSize()))
+        fillOutlinesInBox(painter_, box, align, text);
+    else
+        painter_.drawText(box, align, text);
 }
 
 // Glyphs placed one by one: glyph numbers of the font (or characters, to be
@@ -772,7 +777,10 @@ void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size
         run.setGlyphIndexes({glyphs[i]});
         run.setPositions({QPointF(0, 0)});
         painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * matrix * QTransform::fromTranslate(at.x(), at.y()) * t);
-        painter_.drawGlyphRun(QPointF(0, 0), run);
+        if (glyphsHugeOnDevice(painter_.transform(), f.pixelSize()))
+            painter_.fillPath(raw.pathForGlyph(glyphs[i]), brush);
+        else
+            painter_.drawGlyphRun(QPointF(0, 0), run);
     }
 }
 

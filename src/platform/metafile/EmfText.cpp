@@ -177,11 +177,18 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
             positions << QPointF(pos, y0);
             pos += i < qsizetype(advance.size()) ? advance[size_t(i)] : 0;
         }
-        if (inPath_) {
+        const bool huge = glyphsHugeOnDevice(local, raw.pixelSize());
+        if (inPath_ || huge) {
             QPainterPath outlines;
             for (qsizetype i = 0; i < glyphIndexes.size(); ++i)
                 outlines.addPath(raw.pathForGlyph(glyphIndexes[i]).translated(positions[i]));
-            path_.addPath(local.map(outlines));
+            if (inPath_) {
+                path_.addPath(local.map(outlines));
+                return;
+            }
+            beginText();
+            painter_.fillPath(outlines, dc_.textColor);
+            painter_.restore();
             return;
         }
         QGlyphRun run;
@@ -212,7 +219,7 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
     beginText();
     painter_.setFont(font);
     if (advance.empty()) {
-        painter_.drawText(QPointF(x0, y0), text);
+        ShapedText::drawWhole(painter_, QPointF(x0, y0), text);
     } else {
         double pos = x0;
         for (qsizetype i = 0; i < text.size(); ++i) {

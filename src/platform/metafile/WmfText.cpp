@@ -171,7 +171,7 @@ void Player::drawText(QPointF pos, const QByteArray& bytes, const std::vector<qi
     } else {
         QString all;
         for (const QString& t : texts) all += t;
-        painter_->drawText(QPointF(x0, y0), all);
+        ShapedText::drawWhole(*painter_, QPointF(x0, y0), all);
     }
     painter_->restore();
 }

@@ -994,6 +994,20 @@ private slots:
         img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
         QVERIFY(countColour(img, QRect(60, 0, 36, 48), 0x000000) > 10);
         QCOMPARE(countColour(img, QRect(0, 0, 55, 48), 0x000000), 0);
+
+        // Stretched twenty times across, glyphs are too big for Qt's glyph
+        // images and are filled as outlines: "I", laid out in a box and then
+        // placed as a glyph (a space after it), its stem across the right half.
+        const QByteArray stretched = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96})) +
+                                     plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face) +
+                                     plus(0x402A, 0, floats({20, 0, 0, 1, 0, 0}));
+        for (const QByteArray& text :
+             {plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 63, 1}) + floats({0, 0, 20, 48}) + Emf::le({0x0049})),
+              plus(0x4036, 0x8000 | 0, Emf::le({0xFF000000u, 1, 0, 2, 0x00200049}) + floats({0, 30, 200, 30}))}) {
+            img = render(Emf().rec(GDICOMMENT, plusComment(stretched + text)).bytes());
+            QVERIFY(countColour(img, QRect(60, 8, 36, 20), 0x000000) > 300);
+            QCOMPARE(countColour(img, QRect(0, 0, 50, 48), 0x000000), 0);
+        }
     }
 
     void shapedTextLandsWhereDrawTextDoes_data() {

@@ -3,18 +3,19 @@
 // advance) would shape every character afresh through QPainter::drawText.
 // This keeps each (font, string) shaped once per picture and draws the kept
 // glyphs at exactly the pixel positions drawText gives them. One serves the
-// painter of one picture.
+// painter of one picture. Text too big on the device for glyph images is
+// filled as outlines instead, here and in the helpers below.
 #include <QFont>
 #include <QGlyphRun>
-#include <QTransform>
 #include <QHash>
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <QTransform>
 
 class QPaintDevice;
-class QRectF;
 class QPainter;
+class QRectF;
 
 namespace metafile {
 // Qt keeps glyphs it judges small as images in a cache. It judges by the

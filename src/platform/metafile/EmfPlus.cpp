@@ -777,10 +777,7 @@ void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size
         run.setGlyphIndexes({glyphs[i]});
         run.setPositions({QPointF(0, 0)});
         painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * matrix * QTransform::fromTranslate(at.x(), at.y()) * t);
-        if (glyphsHugeOnDevice(painter_.transform(), f.pixelSize()))
-            painter_.fillPath(raw.pathForGlyph(glyphs[i]), brush);
-        else
-            painter_.drawGlyphRun(QPointF(0, 0), run);
+        drawGlyphs(painter_, run);
     }
 }
 

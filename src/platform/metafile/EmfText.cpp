@@ -177,26 +177,16 @@ void Player::drawText(QPointF reference, const QString& text, const std::vector<
             positions << QPointF(pos, y0);
             pos += i < qsizetype(advance.size()) ? advance[size_t(i)] : 0;
         }
-        const bool huge = glyphsHugeOnDevice(local, raw.pixelSize());
-        if (inPath_ || huge) {
-            QPainterPath outlines;
-            for (qsizetype i = 0; i < glyphIndexes.size(); ++i)
-                outlines.addPath(raw.pathForGlyph(glyphIndexes[i]).translated(positions[i]));
-            if (inPath_) {
-                path_.addPath(local.map(outlines));
-                return;
-            }
-            beginText();
-            painter_.fillPath(outlines, dc_.textColor);
-            painter_.restore();
-            return;
-        }
         QGlyphRun run;
         run.setRawFont(raw);
         run.setGlyphIndexes(glyphIndexes);
         run.setPositions(positions);
+        if (inPath_) {
+            path_.addPath(local.map(glyphOutlines(run)));
+            return;
+        }
         beginText();
-        painter_.drawGlyphRun(QPointF(0, 0), run);
+        drawGlyphs(painter_, run);
         painter_.restore();
         return;
     }

@@ -41,6 +41,7 @@ void fillOutlines(QPainter& painter, QPointF origin, const QString& text) {
     outlines.addText(origin, painter.font(), text);
     painter.fillPath(outlines, painter.pen().brush());
 }
+
 }  // namespace
 
 bool glyphsHugeOnDevice(const QTransform& t, double pixelSize, int stretch) {
@@ -48,6 +49,24 @@ bool glyphsHugeOnDevice(const QTransform& t, double pixelSize, int stretch) {
     const QRectF em = linear.mapRect(QRectF(0, 0, pixelSize * std::max(1.0, stretch / 100.0), pixelSize));
     // A NaN extent fails both tests; nothing draws such text anyway.
     return 2 * em.width() > MaxGlyphImagePixels || 2 * em.height() > MaxGlyphImagePixels;
+}
+
+QPainterPath glyphOutlines(const QGlyphRun& run, QPointF offset) {
+    const QRawFont raw = run.rawFont();
+    const QList<quint32> glyphs = run.glyphIndexes();
+    const QList<QPointF> positions = run.positions();
+    QPainterPath outlines;
+    for (qsizetype i = 0; i < glyphs.size() && i < positions.size(); ++i)
+        outlines.addPath(raw.pathForGlyph(glyphs[i]).translated(positions[i] + offset));
+    return outlines;
+}
+
+void drawGlyphs(QPainter& painter, const QGlyphRun& run) {
+    if (!glyphsHugeOnDevice(painter.transform(), run.rawFont().pixelSize())) {
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        return;
+    }
+    painter.fillPath(glyphOutlines(run), painter.pen().brush());
 }
 
 void fillOutlinesInBox(QPainter& painter, const QRectF& box, int flags, const QString& text) {
@@ -85,13 +104,7 @@ void fillOutlinesInBox(QPainter& painter, const QRectF& box, int flags, const QS
         double left = box.left();
         if (flags & Qt::AlignRight) left += box.width() - line.horizontalAdvance();
         else if (flags & Qt::AlignHCenter) left += (box.width() - line.horizontalAdvance()) / 2;
-        for (const QGlyphRun& run : line.glyphRuns()) {
-            const QRawFont raw = run.rawFont();
-            const QList<quint32> glyphs = run.glyphIndexes();
-            const QList<QPointF> positions = run.positions();
-            for (qsizetype g = 0; g < glyphs.size() && g < positions.size(); ++g)
-                outlines.addPath(raw.pathForGlyph(glyphs[g]).translated(positions[g] + QPointF(left, top)));
-        }
+        for (const QGlyphRun& run : line.glyphRuns()) outlines.addPath(glyphOutlines(run, QPointF(left, top)));
     }
     painter.save();
     if (clip) painter.setClipRect(box, Qt::IntersectClip);

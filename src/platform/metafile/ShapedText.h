@@ -9,6 +9,7 @@
 #include <QGlyphRun>
 #include <QHash>
 #include <QList>
+#include <QPainterPath>
 #include <QPointF>
 #include <QString>
 #include <QTransform>
@@ -27,6 +28,14 @@ namespace metafile {
 // (with `stretch` percent, 0 for none) would reach past about 1024 device
 // pixels either way under `t`: such text is filled as outlines instead.
 bool glyphsHugeOnDevice(const QTransform& t, double pixelSize, int stretch = 0);
+
+// The outlines of a run's glyphs at their positions, moved by `offset`.
+QPainterPath glyphOutlines(const QGlyphRun& run, QPointF offset = QPointF(0, 0));
+
+// Draws a glyph run with the painter's pen and transform, as
+// painter.drawGlyphRun(QPointF(0, 0), run) does, or fills its outlines when
+// its glyphs are huge on the device.
+void drawGlyphs(QPainter& painter, const QGlyphRun& run);
 
 // Fills the outlines of what painter.drawText(box, flags, text) draws, with
 // the painter's font and pen, for text too big for glyph images: word wrap,

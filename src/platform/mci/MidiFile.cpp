@@ -231,6 +231,7 @@ std::optional<MidiSong> readMidi(const QByteArray& wrapped) {
         if (QByteArray::fromRawData(bytes.constData() + offset, 4) == "MTrk") {
             const uint8_t* begin = data + offset + 8;
             tracks.emplace_back();
+            tracks.back().events.reserve(length / 3);  // an event takes three bytes or more, mostly
             if (!scanTrack(Reader(begin, begin + length), tracks.back(), tempos)) return std::nullopt;
         }
         offset += 8 + size_t(length);

@@ -48,8 +48,9 @@ public:
 
     // Sounds kept for repeated presses. A quiz switches between a few sounds;
     // each WAV or MP3 keeps only its decoded opening (the rest streams from
-    // its file) and a MIDI file its bytes, so the byte bound is reached only
-    // by whole-decoded codecs; the most recent sound is kept whatever its size.
+    // its file) and a MIDI file its events (8 bytes each), so the byte bound
+    // is reached only by MIDI files of megabytes; the most recent sound is
+    // kept whatever its size.
     static constexpr size_t CacheEntries = 8;
     static constexpr size_t CacheBytes = 16u * 1024 * 1024;
 

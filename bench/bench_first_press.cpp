@@ -1,5 +1,6 @@
-// The first press of a run: a fresh process shows the button window as
-// main() does, the user reacts, and presses once. Timed from the key press
+// The first press of a run: a fresh process starts as main() does (the
+// window shown, the warm-up started, then the data file given at start
+// opened, which names the sound), the user reacts, and presses once. Timed from the key press
 // to the first non-silent period the mixer produces (a post-mix hook on the
 // audio thread), with the background warm-up that main() starts, and without
 // it (what every first press paid before). Next to it, in the same process,
@@ -14,6 +15,9 @@
 #include "app/Startup.h"
 #include "app/ZumbleApplication.h"
 #include "button/frmBase.h"
+#include "datafile/DataFile.h"
+#include "datafile/DataFileCommands.h"
+#include "datafile/SettingsRecord.h"
 #include "platform/QtDesktop.h"
 #include "platform/mci/MciService.h"
 #include "settings/frmSetDlg.h"
@@ -26,6 +30,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -103,9 +108,18 @@ int child(int argc, char** argv, bool warm, int reactionMs, const QString& first
     PaintProbe probe;
     w.installEventFilter(&probe);
     // The sound comes from the data file the program was started with.
-    Forms::SetDlg().Text1[2]->setText(first);
+    frmSetDlg& settings = Forms::SetDlg();
+    SettingsRecord record;
+    record.WindowWidth = int16_t(settings.HScroll1[0]->value());
+    record.WindowHeight = int16_t(settings.HScroll1[1]->value());
+    record.AreaWidth = int16_t(settings.HScroll1[4]->value());
+    record.AreaHeight = int16_t(settings.HScroll1[5]->value());
+    record.SoundPath = first;
+    const QString dataFile = first + QStringLiteral(".zm1");
+    writeDataFile(dataFile, *encodeRecord(record));
     w.show();
-    if (warm) keepSoundWarm(Forms::SetDlg().Text1[2]);
+    if (warm) keepSoundWarm(settings.Text1[2]);
+    DataFileCommands::OpenStartupFile(dataFile);
     while (probe.shownAt == 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double shown = probe.shownAt;
     Mix_SetPostMix(postMix, nullptr);

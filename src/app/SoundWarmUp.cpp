@@ -43,10 +43,19 @@ void warmUpSoundInBackground(const QString& soundPath) {
 
 void keepSoundWarm(QLineEdit* soundBox) {
     warmUpSoundInBackground(soundBox->text());
-    // A name being typed is not warmed up letter by letter.
+    // A name being typed is not warmed up letter by letter; one set whole
+    // (a data file opened, a file chosen) is warmed up at once, since the
+    // press may come at once.
     auto* settled = new QTimer(soundBox);
     settled->setSingleShot(true);
     settled->setInterval(300);
-    QObject::connect(soundBox, &QLineEdit::textChanged, settled, qOverload<>(&QTimer::start));
+    QObject::connect(soundBox, &QLineEdit::textChanged, settled, [soundBox, settled] {
+        if (soundBox->isModified()) {
+            settled->start();
+        } else {
+            settled->stop();
+            warmUpSoundInBackground(soundBox->text());
+        }
+    });
     QObject::connect(settled, &QTimer::timeout, soundBox, [soundBox] { warmUpSoundInBackground(soundBox->text()); });
 }

@@ -14,6 +14,6 @@ class QLineEdit;
 void warmUpSoundInBackground(const QString& soundPath);
 
 // Warms up the sound named in `soundBox` now, and again whenever the name
-// changes (a data file opened, a file chosen in the settings) and has then
-// stayed the same for a moment.
+// changes: at once when it is set whole (a data file opened, a file chosen
+// in the settings), once it has stayed the same for a moment while typed.
 void keepSoundWarm(QLineEdit* soundBox);

@@ -49,9 +49,12 @@ public:
     // action has run when this returns.
     virtual void popupMenu(QWidget* owner, QMenu* menu) = 0;
 
-    // The media-command service: a command in code page 932, result 0 or an
-    // error number.
-    virtual int mciSendString(const QByteArray& command) = 0;
+    // The media-command service: a command as the program wrote it, result 0
+    // or an error number. The service reads it in code page 932, but opens
+    // a file by the exact name written: names that code page cannot hold
+    // (café, 음악) or holds only as a look-alike (〜 becomes ～) still name
+    // their own file.
+    virtual int mciSendString(const QString& command) = 0;
 
     // Ends the process at once: no window event runs after it.
     [[noreturn]] virtual void endProcess() = 0;

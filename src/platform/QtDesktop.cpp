@@ -157,7 +157,7 @@ void QtDesktop::popupMenu(QWidget*, QMenu* menu) {
     menu->exec(QCursor::pos());
 }
 
-int QtDesktop::mciSendString(const QByteArray& command) { return MciService::instance().sendString(command); }
+int QtDesktop::mciSendString(const QString& command) { return MciService::instance().sendText(command); }
 
 void QtDesktop::endProcess() {
     std::fflush(nullptr);

@@ -14,7 +14,7 @@ public:
     int releaseCapture() override;
     intptr_t sendMessage(QWidget* window, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void popupMenu(QWidget* owner, QMenu* menu) override;
-    int mciSendString(const QByteArray& command) override;
+    int mciSendString(const QString& command) override;
     [[noreturn]] void endProcess() override;
     void shellOpen(QWidget* window, const QString& address) override;
 };

@@ -1,7 +1,6 @@
 #include "sound/mdlSndAPI.h"
 
 #include "platform/App.h"
-#include "platform/CodePage932.h"
 #include "platform/Desktop.h"
 #include "platform/FileSystem.h"
 
@@ -9,7 +8,7 @@
 
 namespace {
 
-int send(const QString& command) { return desktop().mciSendString(cp932::fromUnicode(command)); }
+int send(const QString& command) { return desktop().mciSendString(command); }
 
 // Device type by the last three characters of the path; empty when not played.
 QString deviceType(const QString& path) {

@@ -123,7 +123,7 @@ private slots:
         // Another close request (the session ending) arrives while the
         // sequence runs: it neither asks nor ends anything itself.
         int nested = -1;
-        desk->mci = [&](const QByteArray&) {
+        desk->mci = [&](const QString&) {
             if (nested == -1) nested = w->Form_QueryUnload();
             return 0;
         };

@@ -199,7 +199,7 @@ private slots:
 
     void soundFailuresAreSilent() {
         configure(up, down, sound);
-        desk->mci = [](const QByteArray& c) { return c.startsWith("open") ? 296 : 0; };
+        desk->mci = [](const QString& c) { return c.startsWith("open") ? 296 : 0; };
         desk->clear();
         w->Label1_Click();
         QCOMPARE(desk->mciCommands, pressCommands(sound, "waveaudio").mid(0, 2));

@@ -107,6 +107,23 @@ private slots:
         QVERIFY(qAbs(audio.frequency(audio.firstLoudFrame(), audio.firstLoudFrame() + 8820) - 440) < 5);
     }
 
+    // A device that stops mixing (here every period of the disk driver
+    // takes 1.5 s) is reopened on the service's own thread: closing it waits
+    // for the period under way, and the command that found it does not.
+    void stalledDeviceIsReopenedWithoutKeepingTheCallerWaiting() {
+        useDiskFile(dir_.filePath("slow.raw"));
+        qputenv("SDL_DISKAUDIODELAY", "1500");
+        QCOMPARE(send(open("P1")), 0);
+        QCOMPARE(send("play P1 from 0"), 0);
+        QThread::msleep(800);
+        qunsetenv("SDL_DISKAUDIODELAY");
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(send("play P1 from 0"), 262);
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(send("play P1 from 0"), 0, 5000);
+    }
+
     void waitEndsWhenTheDeviceStopsMixing() {
         useDiskFile(dir_.filePath("stall.raw"));
         QCOMPARE(send(open("P1")), 0);

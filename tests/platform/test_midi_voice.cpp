@@ -24,8 +24,8 @@ constexpr int Period = mci::device::PeriodFrames;
 
 std::shared_ptr<mci::Sound> midiSound(const QByteArray& bytes) {
     auto sound = std::make_shared<mci::Sound>(mci::Sound::Kind::Midi);
-    sound->midi = bytes;
-    sound->midiSeconds = mci::inspectMidi(bytes).value().seconds;
+    sound->song = std::make_shared<const mci::MidiSong>(mci::readMidi(bytes).value());
+    sound->midiSeconds = sound->song->info.seconds;
     return sound;
 }
 
@@ -75,6 +75,11 @@ private slots:
         QTest::newRow("released piano") << testmedia::midiBytes(4, 0.25) << 1.0 << 1.0 << 1.0 + tail;
         QTest::newRow("empty") << midimaker::chord(0, {}, 0.0) << 0.0 << 0.0 << 0.0;
         QTest::newRow("riff midi") << midimaker::rmid(midimaker::chord(48, {60}, 0.5, false)) << 0.5 << 0.5 + tail << 0.5 + tail;
+        // SMPTE timing, 25 frames of 40 ticks a second: the chord's 480
+        // ticks last 0.48 s, whatever its tempo event says.
+        QByteArray smpte = midimaker::chord(48, {60}, 0.5, false);
+        smpte.replace(12, 2, QByteArray("\xE7\x28", 2));
+        QTest::newRow("smpte") << smpte << 0.48 << 0.48 + tail << 0.48 + tail;
     }
     void soundEndsByTheFilesClock() {
         QFETCH(QByteArray, file);

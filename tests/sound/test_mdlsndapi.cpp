@@ -67,7 +67,7 @@ private slots:
 
     void failedOpenStopsAfterOpen() {
         ScriptedDesktop desk;
-        desk.mci = [](const QByteArray& c) { return c.startsWith("open ") ? 296 : 0; };
+        desk.mci = [](const QString& c) { return c.startsWith("open ") ? 296 : 0; };
         const QString p = touch("broken.mp3");
         PlayMciSound(p, "P1", false, 0);
         QCOMPARE(desk.mciCommands,
@@ -94,19 +94,32 @@ private slots:
         QCOMPARE(desk.mciBytes[1], expected);
     }
 
-    void namesThatComeBackChangedFromTheCodePageStillPlay() {
-        // 〜 (U+301C) goes to the media service as 0x8160, which comes back
-        // as ～ (U+FF5E): the file must be found and heard all the same.
+    // The file the existence test found is the one heard, also where code
+    // page 932 loses the name: 〜 (U+301C) goes as 0x8160, which reads back
+    // as ～ (U+FF5E), a file that may exist too; é and Hangul it has not at
+    // all; and a quote in a name would end the quoted path.
+    void theFileFoundIsTheFileHeard_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("lookAlike");  // exists beside it at 880 Hz
+        QTest::newRow("wave dash alone") << QStringLiteral("テーマ\u301CA.wav") << QString();
+        QTest::newRow("wave dash beside fullwidth tilde") << QStringLiteral("b\u301C.wav") << QStringLiteral("b\uFF5E.wav");
+        QTest::newRow("accent") << QStringLiteral("caf\u00E9.wav") << QStringLiteral("caf?.wav");
+        QTest::newRow("hangul") << QStringLiteral("\uC74C\uC545.wav") << QString();
+        QTest::newRow("quote") << QStringLiteral("say \"hi\".wav") << QString();
+    }
+    void theFileFoundIsTheFileHeard() {
+        QFETCH(QString, name);
+        QFETCH(QString, lookAlike);
         const QString out = dir.filePath("out.raw");
         qputenv("SDL_AUDIODRIVER", "disk");
         qputenv("SDL_DISKAUDIOFILE", out.toUtf8());
-        const QString p = dir.filePath(QStringLiteral("テーマ\u301CA.wav"));
+        const QString p = dir.filePath(name);
         QVERIFY(testmedia::writeToneWav(p, {{440, 0.3}}));
-        QVERIFY(cp932::toUnicode(cp932::fromUnicode(p)) != p);
+        if (!lookAlike.isEmpty()) QVERIFY(testmedia::writeToneWav(dir.filePath(lookAlike), {{880, 0.3}}));
         ScriptedDesktop desk;
         QList<int> results;
-        desk.mci = [&](const QByteArray& c) {
-            results << MciService::instance().sendString(c);
+        desk.mci = [&](const QString& c) {
+            results << MciService::instance().sendText(c);
             return results.last();
         };
         PlayMciSound(p, "P1", false, 0);
@@ -114,7 +127,11 @@ private slots:
         QThread::msleep(500);
         CloseMciSounds();
         MciService::instance().shutdown();
-        QVERIFY(!testmedia::DiskAudio::read(out).silent());
+        const testmedia::DiskAudio audio = testmedia::DiskAudio::read(out);
+        const qint64 first = audio.firstLoudFrame();
+        QVERIFY(first >= 0);
+        QVERIFY2(qAbs(audio.frequency(first, first + 8820) - 440) < 10, qPrintable(QString::number(audio.frequency(first, first + 8820))));
+        QVERIFY(QFile::remove(out));
     }
 
     void unusablePathRaisesBeforeAnythingIsSent() {
@@ -125,7 +142,7 @@ private slots:
 
     void closeSoundsClosesBothChannelsAlways() {
         ScriptedDesktop desk;
-        desk.mci = [](const QByteArray&) { return 263; };
+        desk.mci = [](const QString&) { return 263; };
         CloseMciSounds();
         QCOMPARE(desk.mciCommands, QStringList({"close " + A, "close " + EXEName() + "P2"}));
     }

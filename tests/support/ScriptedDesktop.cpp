@@ -12,7 +12,7 @@ ScriptedDesktop::ScriptedDesktop() { setDesktop(this); }
 ScriptedDesktop::~ScriptedDesktop() { setDesktop(nullptr); }
 
 void ScriptedDesktop::useRealMci() {
-    mci = [](const QByteArray& command) { return MciService::instance().sendString(command); };
+    mci = [](const QString& command) { return MciService::instance().sendText(command); };
 }
 
 void ScriptedDesktop::clear() {
@@ -108,11 +108,10 @@ void ScriptedDesktop::popupMenu(QWidget*, QMenu* menu) {
         item->trigger();
 }
 
-int ScriptedDesktop::mciSendString(const QByteArray& command) {
-    const QString text = cp932::toUnicode(command);
-    calls << QStringLiteral("mci ") + text;
-    mciCommands << text;
-    mciBytes << command;
+int ScriptedDesktop::mciSendString(const QString& command) {
+    calls << QStringLiteral("mci ") + command;
+    mciCommands << command;
+    mciBytes << cp932::fromUnicode(command);
     return mci(command);
 }
 

@@ -24,9 +24,9 @@ public:
     // Every call, in order, e.g. "MsgBox 16 不正な画像 <text>", "SetWindowPos -1 0 0 0 0 3",
     // "ReleaseCapture", "SendMessage 161 2 0", "PopupMenu MnuPopUp", "mci close X", "End".
     QStringList calls;
-    // Only the media commands, decoded from code page 932, in order.
+    // Only the media commands, as sent, in order.
     QStringList mciCommands;
-    // Raw bytes of the media commands, as sent.
+    // The same in code page 932.
     QList<QByteArray> mciBytes;
 
     std::deque<int> msgBoxAnswers;                    // default: OK for 16, Cancel for 35
@@ -35,7 +35,7 @@ public:
     std::deque<std::function<void(QWidget*)>> modalScripts;  // run while "shown"; then hidden
     std::deque<QString> popupChoices;                 // objectName of the item to choose, "" = dismiss
     // Answers media commands; by default every command succeeds.
-    std::function<int(const QByteArray&)> mci = [](const QByteArray&) { return 0; };
+    std::function<int(const QString&)> mci = [](const QString&) { return 0; };
     // Hands media commands to the real service (and real audio).
     void useRealMci();
 
@@ -51,7 +51,7 @@ public:
     int releaseCapture() override;
     intptr_t sendMessage(QWidget* window, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void popupMenu(QWidget* owner, QMenu* menu) override;
-    int mciSendString(const QByteArray& command) override;
+    int mciSendString(const QString& command) override;
     [[noreturn]] void endProcess() override;
     // Recorded as "ShellOpen <window> <address>".
     void shellOpen(QWidget* window, const QString& address) override;

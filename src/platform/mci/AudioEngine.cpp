@@ -33,7 +33,7 @@ void SDLCALL renderVoice(int, void* stream, int len, void* data) {
 
 // Runs after every mixed period, whether anything plays or not.
 void SDLCALL markPeriod(int, void*, int, void* lastPeriodMs) {
-    static_cast<std::atomic<int64_t>*>(lastPeriodMs)->store(int64_t(SDL_GetTicks64()), std::memory_order_relaxed);
+    static_cast<std::atomic<int64_t>*>(lastPeriodMs)->store(int64_t(SDL_GetTicks64()) + 1, std::memory_order_relaxed);
 }
 
 void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
@@ -93,7 +93,7 @@ bool AudioEngine::open() {
         return false;
     }
     deviceId_ = findOpenDevice();
-    lastPeriodMs_.store(int64_t(SDL_GetTicks64()));
+    lastPeriodMs_.store(0);
     Mix_RegisterEffect(MIX_CHANNEL_POST, markPeriod, nullptr, &lastPeriodMs_);
     channelCount_ = Mix_AllocateChannels(std::max(InitialChannels, int(used_.size())));
     used_.resize(size_t(channelCount_), false);
@@ -122,10 +122,14 @@ bool AudioEngine::reopen() {
     return open();
 }
 
-bool AudioEngine::isAlive() const {
-    if (!open_) return false;
-    if (deviceId_ && SDL_GetAudioDeviceStatus(deviceId_) != SDL_AUDIO_PLAYING) return false;
-    return int64_t(SDL_GetTicks64()) - lastPeriodMs_.load(std::memory_order_relaxed) < StallMs;
+AudioEngine::State AudioEngine::state() const {
+    if (!open_) return State::Closed;
+    if (deviceId_ && SDL_GetAudioDeviceStatus(deviceId_) != SDL_AUDIO_PLAYING) return State::Lost;
+    // A device that has not asked for its first period yet has not started,
+    // which is not lost: a sound server can take seconds to begin pulling
+    // from a new stream.
+    const int64_t last = lastPeriodMs_.load(std::memory_order_relaxed);
+    return last == 0 || int64_t(SDL_GetTicks64()) + 1 - last < StallMs ? State::Alive : State::Stalled;
 }
 
 int AudioEngine::allocateChannel() {

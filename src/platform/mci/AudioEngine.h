@@ -8,7 +8,8 @@
 // The device can go away under a running program (a USB headset unplugged,
 // the sound server restarted). isAlive() notices it: SDL stops the device
 // when its driver reports the loss, and a device that stops asking for
-// periods is as good as lost. The interpreter then reopens it.
+// periods, once it has started, is as good as lost. The interpreter then
+// reopens it.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -33,9 +34,15 @@ public:
     // allocated to their owners: after open() they are theirs again.
     void close();
     // Closes and opens the device again (a lost device, or a new default).
+    // Closing a stalled device waits for its audio thread, which may hang in
+    // its driver for a while.
     bool reopen();
-    // Open, still enabled by SDL, and mixing periods.
-    bool isAlive() const;
+    // Closed; open and mixing (or not started yet); given up by SDL (its
+    // driver reported the loss: closing it is quick); or started and then
+    // stopped asking for periods.
+    enum class State { Closed, Alive, Lost, Stalled };
+    State state() const;
+    bool isAlive() const { return state() == State::Alive; }
 
     // A free channel, or -1.
     int allocateChannel();
@@ -74,7 +81,7 @@ private:
     int channelCount_ = 0;
     std::vector<bool> used_;
     std::vector<std::unique_ptr<Slot>> slots_;  // by channel; never moved while registered
-    std::atomic<int64_t> lastPeriodMs_{0};
+    std::atomic<int64_t> lastPeriodMs_{0};  // SDL ticks + 1 at the last mixed period; 0: none yet
 };
 
 // The device buffer asked for with an audio driver (SDL's driver name): the

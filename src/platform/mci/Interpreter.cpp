@@ -20,17 +20,26 @@ namespace {
 
 QString aliasKey(const QByteArray& alias) { return cp932::toUnicode(alias).toCaseFolded(); }
 
-// Paths arrive as Windows writes them; on this system a backslash is an
-// ordinary file-name character, so a path that does not exist as written is
-// tried again with backslashes as separators. Some characters do not survive
-// the trip through code page 932 (〜 comes back as ～), so a path that still
-// names nothing is looked up by its code-page bytes.
-QFileInfo resolvePath(const QByteArray& element) {
-    const QString path = cp932::toUnicode(element);
-    QFileInfo info(path);
-    if (!info.exists() && path.contains(QLatin1Char('\\'))) info = QFileInfo(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
-    if (!info.exists()) info = QFileInfo(resolveCodePagePath(info.filePath()));
-    return info;
+// The file a path names as written, or with its backslashes as separators
+// (paths arrive as Windows writes them; here a backslash is an ordinary
+// file-name character). Not found: the path as written.
+QFileInfo findAsWritten(const QString& path) {
+    const QFileInfo info(path);
+    if (info.exists() || !path.contains(QLatin1Char('\\'))) return info;
+    const QFileInfo separated(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    return separated.exists() ? separated : info;
+}
+
+// The file an open names. The exact name comes first when the command came
+// as text: code page 932 cannot tell b〜.wav from b～.wav and has no café at
+// all. Failing that the code-page bytes are read back, and when that names
+// nothing either (〜 comes back as ～), the file on disk with the same
+// code-page bytes is looked for.
+QFileInfo resolvePath(const QByteArray& element, const QString& exact = {}) {
+    if (!exact.isEmpty())
+        if (const QFileInfo info = findAsWritten(exact); info.exists()) return info;
+    const QFileInfo info = findAsWritten(cp932::toUnicode(element));
+    return info.exists() ? info : QFileInfo(resolveCodePagePath(info.filePath()));
 }
 
 }  // namespace
@@ -45,6 +54,19 @@ int Interpreter::execute(const QByteArray& command) {
     return execute(std::get<Command>(parsed));
 }
 
+int Interpreter::executeText(const QString& text) {
+    ParseResult parsed = parseCommand(cp932::fromUnicode(text));
+    if (const int* error = std::get_if<int>(&parsed)) return *error;
+    Command& command = std::get<Command>(parsed);
+    // UTF-8 splits into the same words: its multi-byte characters hold no
+    // quote or blank, just as code page 932's do not.
+    if (command.verb == Verb::Open) {
+        const ParseResult exact = parseCommand(text.toUtf8());
+        if (const Command* written = std::get_if<Command>(&exact)) command.element = QString::fromUtf8(written->device);
+    }
+    return execute(command);
+}
+
 int Interpreter::execute(const Command& command) {
     switch (command.verb) {
     case Verb::Open: return open(command);
@@ -55,10 +77,12 @@ int Interpreter::execute(const Command& command) {
     return mcierr::UnrecognizedCommand;
 }
 
-void Interpreter::warmUp(const QByteArray& soundPath) {
+void Interpreter::warmUp(const QString& soundPath) {
+    // The warm-up has a thread of its own: it may wait for a stalled device.
+    if (stalled_ || engine_.state() == AudioEngine::State::Stalled) reopenDevice();
     if (!deviceReady()) return;
-    if (soundPath.isEmpty() || soundPath.contains('\0')) return;
-    const QFileInfo file = resolvePath(soundPath);
+    if (soundPath.isEmpty() || soundPath.contains(QChar(0))) return;
+    const QFileInfo file = resolvePath(cp932::fromUnicode(soundPath), soundPath);
     if (!file.isFile()) return;
     int error = 0;
     const std::shared_ptr<Sound> sound = cachedSound(file, &error);
@@ -84,11 +108,21 @@ std::shared_ptr<Sound> Interpreter::cachedSound(const QFileInfo& file, int* erro
 }
 
 bool Interpreter::deviceReady() {
-    if (!engine_.isOpen()) return engine_.open();
-    if (engine_.isAlive()) return true;
+    switch (engine_.state()) {
+    case AudioEngine::State::Closed: return engine_.open();
+    case AudioEngine::State::Alive: return true;
     // Lost under us: every channel falls silent, and the aliases keep their
     // channels on the new device.
-    return engine_.reopen();
+    case AudioEngine::State::Lost: return engine_.reopen();
+    case AudioEngine::State::Stalled: break;
+    }
+    stalled_ = true;
+    return false;
+}
+
+void Interpreter::reopenDevice() {
+    stalled_ = false;
+    engine_.reopen();
 }
 
 void Interpreter::shutdown() {
@@ -115,7 +149,7 @@ int Interpreter::open(const Command& command) {
 
     // A NUL cannot be part of a file name (the caller's strings end at one).
     if (command.device.contains('\0')) return mcierr::FileNotFound;
-    const QFileInfo file = resolvePath(command.device);
+    const QFileInfo file = resolvePath(command.device, command.element);
     if (!file.exists()) return mcierr::FileNotFound;
     if (!file.isFile() || !file.isReadable()) return mcierr::InvalidFile;
     if (!deviceReady()) return mcierr::Hardware;

@@ -30,19 +30,27 @@ public:
 
     int execute(const QByteArray& command);
     int execute(const Command& command);
+    // A command as text: parsed in code page 932, with the element of an
+    // open kept as written, so the exact file is found.
+    int executeText(const QString& command);
 
-    // Opens the device and gets the sound at `soundPath` (code page 932, as
-    // in commands; may be empty) ready for its first press: its opening
-    // decoded, or for MIDI the soundfont loaded. Errors are left for the
-    // press to report.
-    void warmUp(const QByteArray& soundPath = {});
+    // Opens the device and gets the sound at `soundPath` (may be empty)
+    // ready for its first press: its opening decoded, or for MIDI the
+    // soundfont loaded. Errors are left for the press to report.
+    void warmUp(const QString& soundPath = {});
     void shutdown();
+    // The device stopped mixing: a command found it so and failed. Reopening
+    // it can wait long for the stuck device, so the caller does that on a
+    // thread of its own with reopenDevice().
+    bool deviceStalled() const { return stalled_; }
+    void reopenDevice();
     size_t openAliases() const { return devices_.size(); }
 
     // Sounds kept for repeated presses. A quiz switches between a few sounds;
     // each WAV or MP3 keeps only its decoded opening (the rest streams from
-    // its file) and a MIDI file its bytes, so the byte bound is reached only
-    // by whole-decoded codecs; the most recent sound is kept whatever its size.
+    // its file) and a MIDI file its events (8 bytes each), so the byte bound
+    // is reached only by MIDI files of megabytes; the most recent sound is
+    // kept whatever its size.
     static constexpr size_t CacheEntries = 8;
     static constexpr size_t CacheBytes = 16u * 1024 * 1024;
 
@@ -61,7 +69,8 @@ private:
     // Halts the device's channel and moves its position on by what it played.
     void halt(Device& device);
     void closeDevice(std::map<QString, Device>::iterator it);
-    // Opens the device, or reopens it when it was lost; false without one.
+    // Opens the device, or reopens one SDL has given up; false without one,
+    // or while it is stalled.
     bool deviceReady();
     void waitUntilDone(const Device& device);
     // The sound from the cache, loaded into it on a miss; null with *error set.
@@ -73,6 +82,7 @@ private:
     AudioEngine engine_;
     SoundCache cache_{CacheEntries, CacheBytes};
     std::map<QString, Device> devices_;  // by case-folded alias
+    bool stalled_ = false;
 };
 
 }  // namespace mci

@@ -53,7 +53,15 @@ std::variant<QList<Word>, int> tokenize(const QByteArray& text) {
             continue;
         }
         if (text[i] == '"') {
-            const qsizetype close = text.indexOf('"', i + 1);
+            // A file name here may hold a quote itself: the quote that closes
+            // the word is the first one a blank or the end follows.
+            qsizetype close = text.indexOf('"', i + 1);
+            for (qsizetype q = close; q >= 0; q = text.indexOf('"', q + 1)) {
+                if (q + 1 == n || isBlank(text[q + 1])) {
+                    close = q;
+                    break;
+                }
+            }
             if (close < 0) return mcierr::NoClosingQuote;
             // A quoted word ends where its quote closes: "x.wav"type is one
             // word too many run together.

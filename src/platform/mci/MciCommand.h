@@ -5,7 +5,8 @@
 //
 // Grammar (verbs and keywords are ASCII and case-insensitive; words are
 // separated by spaces or tabs; a word that starts with a double quote runs to
-// the next double quote, which may enclose spaces):
+// the next double quote followed by a blank or the end, or failing that to
+// the next double quote; it may enclose spaces and, so, quotes):
 //   open <element> [type <devtype>] [alias <name>] [wait] [notify]
 //   play <name> [from <ms>] [to <ms>] [wait] [notify]
 //   stop <name> [wait] [notify]
@@ -16,6 +17,7 @@
 // double-byte character, so splitting bytewise is safe.
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +31,7 @@ enum class DeviceType { Unspecified, WaveAudio, MpegVideo, Sequencer };
 struct Command {
     Verb verb = Verb::Close;
     QByteArray device;          // the alias, or for open the element (file path)
+    QString element;            // open: the element as written, when the command came as text
     QByteArray alias;           // open: the alias (empty: the element names the device)
     DeviceType type = DeviceType::Unspecified;
     std::optional<uint32_t> fromMs;  // play: start position

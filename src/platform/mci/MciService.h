@@ -4,11 +4,18 @@
 // "close A") backed by SDL2_mixer (WAV, MP3) and FluidSynth (MIDI).
 // Results are 0 or the Windows error numbers (MciErrors.h). Never throws.
 // Callable from any thread; commands run one at a time.
+//
+// A device that stops mixing is reopened on a thread of the service's own:
+// closing it waits for its audio thread, which can hang in its driver for
+// seconds, and no command may keep the caller (the UI thread) waiting for
+// that. Commands sent meanwhile fail at once with the hardware error.
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace mci {
 class Interpreter;
@@ -21,6 +28,9 @@ public:
 
     // Runs one command given in code page 932.
     int sendString(const QByteArray& command);
+    // Runs one command given as text: read in code page 932, but a file to
+    // open is looked for first by its exact name.
+    int sendText(const QString& command);
 
     // Opens the audio device and gets the sound at `soundPath` ready, so
     // that its first press does not pay for them: a WAV or MP3 has its
@@ -41,6 +51,14 @@ public:
 
 private:
     MciService();
+    template <typename Command> int run(const Command& command);
+    // Joins the thread of the last reopen; under the lock, once it has ended.
+    void joinReopen();
+    // The lock, once no reopen runs.
+    std::unique_lock<std::mutex> lockedAfterReopen();
+
     std::mutex mutex_;
     std::unique_ptr<mci::Interpreter> interpreter_;
+    std::atomic<bool> reopening_{false};
+    std::thread reopen_;
 };

@@ -1,8 +1,13 @@
 #include "platform/mci/MidiFile.h"
 
+#include "platform/mci/Sound.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <queue>
 #include <vector>
 
 namespace mci {
@@ -43,8 +48,18 @@ private:
     const uint8_t* end_;
 };
 
+// An event of a track, by its tick; `sysex` >= 0 indexes the track's
+// system-exclusive messages.
+struct TimedEvent {
+    uint64_t tick;
+    uint8_t status, data1, data2;
+    int sysex = -1;
+};
+
 struct TrackScan {
     uint64_t lastTick = 0;
+    std::vector<TimedEvent> events;
+    std::vector<QByteArray> sysex;
 };
 
 // Walks one track's events; records tempo changes into `tempos` (tick -> µs
@@ -87,7 +102,14 @@ bool scanTrack(Reader r, TrackScan& scan, std::map<uint64_t, uint32_t>& tempos) 
         }
         if (*status == 0xF0 || *status == 0xF7) {
             const auto length = r.vlq();
+            const uint8_t* p = r.pos();
             if (!length || !r.skip(*length)) return false;
+            // F0 starts a message the synthesiser takes; F7 escapes raw bytes.
+            if (*status == 0xF0) {
+                const uint32_t n = *length > 0 && p[*length - 1] == 0xF7 ? *length - 1 : *length;
+                scan.events.push_back({tick, 0xF0, 0, 0, int(scan.sysex.size())});
+                scan.sysex.push_back(QByteArray(reinterpret_cast<const char*>(p), qsizetype(n)));
+            }
             running = 0;
             scan.lastTick = std::max(scan.lastTick, tick);
             continue;
@@ -96,21 +118,62 @@ bool scanTrack(Reader r, TrackScan& scan, std::map<uint64_t, uint32_t>& tempos) 
         running = *status;
         const int kind = *status >> 4;
         const int dataBytes = (kind == 0xC || kind == 0xD) ? 1 : 2;
+        uint8_t data[2] = {0, 0};
         for (int i = 0; i < dataBytes; ++i) {
-            uint8_t value;
             if (i == 0 && haveFirst) {
-                value = first;
+                data[0] = first;
             } else {
                 const auto b = r.byte();
                 if (!b) return false;
-                value = *b;
+                data[i] = *b;
             }
-            if (value & 0x80) return false;
+            if (data[i] & 0x80) return false;
         }
+        scan.events.push_back({tick, *status, data[0], data[1]});
         scan.lastTick = std::max(scan.lastTick, tick);
     }
     return true;  // a missing end-of-track event is tolerated
 }
+
+// Seconds from the start at each tick, ticks asked for in rising order.
+class Clock {
+public:
+    Clock(uint16_t division, const std::map<uint64_t, uint32_t>& tempos) : division_(division), tempos_(tempos) {
+        if (division & 0x8000) {
+            // SMPTE: frames per second (29 is 29.97 drop-frame) times ticks
+            // per frame; tempo changes do not apply.
+            const int fps = -int(int8_t(division >> 8));
+            ticksPerSecond_ = (fps == 29 ? 29.97 : fps) * (division & 0xFF);
+        }
+        next_ = tempos_.begin();
+    }
+    bool valid() const {
+        const int fps = -int(int8_t(division_ >> 8));
+        return !(division_ & 0x8000) || ((fps == 24 || fps == 25 || fps == 29 || fps == 30) && (division_ & 0xFF) != 0);
+    }
+    double at(uint64_t tick) {
+        if (ticksPerSecond_ > 0) return double(tick) / ticksPerSecond_;
+        // Ticks per quarter note: integrate the tempo map (120 bpm until the first change).
+        while (next_ != tempos_.end() && next_->first <= tick) {
+            seconds_ += double(next_->first - tick_) * usPerQuarter_ / 1e6 / division_;
+            tick_ = next_->first;
+            usPerQuarter_ = next_->second;
+            ++next_;
+        }
+        return seconds_ + double(tick - tick_) * usPerQuarter_ / 1e6 / division_;
+    }
+
+private:
+    uint16_t division_;
+    const std::map<uint64_t, uint32_t>& tempos_;
+    std::map<uint64_t, uint32_t>::const_iterator next_;
+    double ticksPerSecond_ = 0;
+    double seconds_ = 0;
+    uint64_t tick_ = 0;
+    uint32_t usPerQuarter_ = 500000;
+};
+
+uint32_t frameAt(double seconds) { return uint32_t(std::min<double>(std::round(seconds * device::Rate), UINT32_MAX)); }
 
 }  // namespace
 
@@ -134,7 +197,19 @@ QByteArray unwrapRiffMidi(const QByteArray& bytes) {
     return {};
 }
 
-std::optional<MidiInfo> inspectMidi(const QByteArray& wrapped) {
+size_t MidiSong::bytes() const {
+    size_t total = events.capacity() * sizeof(MidiEvent) + sysex.capacity() * sizeof(sysex[0]);
+    for (const auto& message : sysex) total += size_t(message.second.size());
+    return total;
+}
+
+std::optional<MidiInfo> inspectMidi(const QByteArray& bytes) {
+    const std::optional<MidiSong> song = readMidi(bytes);
+    if (!song) return std::nullopt;
+    return song->info;
+}
+
+std::optional<MidiSong> readMidi(const QByteArray& wrapped) {
     const QByteArray bytes = unwrapRiffMidi(wrapped);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     const size_t size = size_t(bytes.size());
@@ -147,47 +222,52 @@ std::optional<MidiInfo> inspectMidi(const QByteArray& wrapped) {
     if (format > 2 || trackCount == 0 || division == 0) return std::nullopt;
 
     std::map<uint64_t, uint32_t> tempos;
-    uint64_t lastTick = 0;
-    int tracks = 0;
+    std::vector<TrackScan> tracks;
     size_t offset = 8 + size_t(headerLength);
     while (offset < size) {
         if (size - offset < 8) return std::nullopt;
         const uint32_t length = be32(data + offset + 4);
         if (length > size - offset - 8) return std::nullopt;  // truncated chunk
         if (QByteArray::fromRawData(bytes.constData() + offset, 4) == "MTrk") {
-            TrackScan scan;
             const uint8_t* begin = data + offset + 8;
-            if (!scanTrack(Reader(begin, begin + length), scan, tempos)) return std::nullopt;
-            lastTick = std::max(lastTick, scan.lastTick);
-            ++tracks;
+            tracks.emplace_back();
+            tracks.back().events.reserve(length / 3);  // an event takes three bytes or more, mostly
+            if (!scanTrack(Reader(begin, begin + length), tracks.back(), tempos)) return std::nullopt;
         }
         offset += 8 + size_t(length);
     }
-    if (tracks < trackCount) return std::nullopt;
+    if (tracks.size() < trackCount) return std::nullopt;
+    Clock clock(division, tempos);
+    if (!clock.valid()) return std::nullopt;
 
-    MidiInfo info;
-    info.tracks = tracks;
-    if (division & 0x8000) {
-        // SMPTE time: frames per second times ticks per frame.
-        const int fps = -int(int8_t(division >> 8));
-        const int ticksPerFrame = division & 0xFF;
-        if (fps <= 0 || ticksPerFrame == 0) return std::nullopt;
-        info.seconds = double(lastTick) / (fps * ticksPerFrame);
-        return info;
+    // The tracks merged by time; at one tick the earlier track first.
+    MidiSong song;
+    song.info.tracks = int(tracks.size());
+    uint64_t lastTick = 0;
+    size_t count = 0;
+    using Next = std::pair<uint64_t, size_t>;  // tick, track
+    std::priority_queue<Next, std::vector<Next>, std::greater<>> queue;
+    std::vector<size_t> at(tracks.size(), 0);
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        lastTick = std::max(lastTick, tracks[t].lastTick);
+        count += tracks[t].events.size();
+        if (!tracks[t].events.empty()) queue.emplace(tracks[t].events[0].tick, t);
     }
-    // Ticks per quarter note: integrate the tempo map (120 bpm until the first change).
-    double seconds = 0;
-    uint64_t tick = 0;
-    uint32_t usPerQuarter = 500000;
-    for (const auto& [at, tempo] : tempos) {
-        if (at >= lastTick) break;
-        seconds += double(at - tick) * usPerQuarter / 1e6 / division;
-        tick = at;
-        usPerQuarter = tempo;
+    song.events.reserve(count);
+    while (!queue.empty()) {
+        const size_t t = queue.top().second;
+        queue.pop();
+        const TimedEvent& event = tracks[t].events[at[t]];
+        const uint32_t frame = frameAt(clock.at(event.tick));
+        if (event.sysex >= 0)
+            song.sysex.emplace_back(frame, tracks[t].sysex[size_t(event.sysex)]);
+        else
+            song.events.push_back({frame, event.status, event.data1, event.data2});
+        if (++at[t] < tracks[t].events.size()) queue.emplace(tracks[t].events[at[t]].tick, t);
+        else std::vector<TimedEvent>().swap(tracks[t].events);  // done with it
     }
-    seconds += double(lastTick - tick) * usPerQuarter / 1e6 / division;
-    info.seconds = seconds;
-    return info;
+    song.info.seconds = clock.at(lastTick);
+    return song;
 }
 
 }  // namespace mci

@@ -40,9 +40,6 @@ fluid_synth_t* MidiSynthPool::create() {
         // A press sound needs few voices.
         fluid_settings_setint(settings_, "synth.polyphony", 64);
         fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
-        // The player advances with the samples we render, on the audio thread,
-        // instead of running a timer thread of its own.
-        fluid_settings_setstr(settings_, "player.timing-source", "sample");
     }
     if (!QFile::exists(soundfont_)) {
         soundfontMissing_ = true;

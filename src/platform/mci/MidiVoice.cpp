@@ -30,26 +30,46 @@ MidiVoice::MidiVoice(std::shared_ptr<Sound> sound, MidiSynthPool& pool, fluid_sy
     lastEvent_ = std::llround(sound_->midiSeconds * device::Rate);
 }
 
-MidiVoice::~MidiVoice() {
-    dropPlayer();
-    pool_.release(synth_);
-}
+MidiVoice::~MidiVoice() { pool_.release(synth_); }
 
-void MidiVoice::dropPlayer() {
-    if (!player_) return;
-    fluid_player_stop(player_);
-    delete_fluid_player(player_);
-    player_ = nullptr;
+int64_t MidiVoice::sendDueEvents() {
+    const MidiSong& song = *sound_->song;
+    while (nextEvent_ < song.events.size() && song.events[nextEvent_].frame <= played_) {
+        const MidiEvent& e = song.events[nextEvent_++];
+        const int channel = e.status & 0x0F;
+        switch (e.status >> 4) {
+        case 0x8: fluid_synth_noteoff(synth_, channel, e.data1); break;
+        case 0x9:
+            if (e.data2 == 0) fluid_synth_noteoff(synth_, channel, e.data1);
+            else fluid_synth_noteon(synth_, channel, e.data1, e.data2);
+            break;
+        case 0xA: fluid_synth_key_pressure(synth_, channel, e.data1, e.data2); break;
+        case 0xB: fluid_synth_cc(synth_, channel, e.data1, e.data2); break;
+        case 0xC: fluid_synth_program_change(synth_, channel, e.data1); break;
+        case 0xD: fluid_synth_channel_pressure(synth_, channel, e.data1); break;
+        case 0xE: fluid_synth_pitch_bend(synth_, channel, e.data1 | e.data2 << 7); break;
+        default: break;
+        }
+    }
+    while (nextSysex_ < song.sysex.size() && song.sysex[nextSysex_].first <= played_) {
+        const QByteArray& message = song.sysex[nextSysex_++].second;
+        fluid_synth_sysex(synth_, message.constData(), int(message.size()), nullptr, nullptr, nullptr, 0);
+    }
+    int64_t next = INT64_MAX;
+    if (nextEvent_ < song.events.size()) next = song.events[nextEvent_].frame;
+    if (nextSysex_ < song.sysex.size()) next = std::min<int64_t>(next, song.sysex[nextSysex_].first);
+    return next;
 }
 
 void MidiVoice::render(Uint8* stream, int len) {
-    if (finished_.load(std::memory_order_relaxed) || !player_) return;
+    if (finished_.load(std::memory_order_relaxed) || !started_) return;
     auto* out = reinterpret_cast<int16_t*>(stream);
     int frames = len / device::FrameBytes;
     const int64_t end = lastEvent_ + TailFrames;
     peak_ = 0;
     while (frames > 0 && played_ < end) {
-        const int n = int(std::min<int64_t>({frames, ScratchFrames, end - played_}));
+        const int64_t nextEvent = sendDueEvents();
+        const int n = int(std::min<int64_t>({frames, ScratchFrames, end - played_, nextEvent - played_}));
         fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
         finish(scratch_.data(), out, n);
         out += n * 2;
@@ -87,25 +107,18 @@ void MidiVoice::finish(const float* in, int16_t* out, int frames) {
 int MidiVoice::seek(uint32_t ms) {
     // Only the start: the press always plays a MIDI file from its beginning.
     if (ms != 0) return ms > sound_->midiSeconds * 1000 ? mcierr::OutOfRange : mcierr::UnsupportedFunction;
-    dropPlayer();
     fluid_synth_system_reset(synth_);
-    player_ = new_fluid_player(synth_);
-    if (!player_) return mcierr::OutOfMemory;
-    const QByteArray smf = unwrapRiffMidi(sound_->midi);  // the player copies it
-    if (smf.isEmpty() || fluid_player_add_mem(player_, smf.constData(), size_t(smf.size())) != FLUID_OK ||
-        fluid_player_play(player_) != FLUID_OK) {
-        dropPlayer();
-        return mcierr::InvalidFile;
-    }
+    nextEvent_ = nextSysex_ = 0;
     played_ = 0;
     envelope_ = 0;
+    started_ = true;
     finished_.store(false);
     return 0;
 }
 
 int MidiVoice::resume() {
-    if (!player_ || finished_.load()) return seek(0);
-    return fluid_player_play(player_) == FLUID_OK ? 0 : mcierr::InvalidFile;
+    if (!started_ || finished_.load()) return seek(0);
+    return 0;
 }
 
 }  // namespace mci

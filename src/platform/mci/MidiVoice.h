@@ -4,14 +4,15 @@
 #include <vector>
 
 typedef struct _fluid_synth_t fluid_synth_t;
-typedef struct _fluid_player_t fluid_player_t;
 
 namespace mci {
 
 class MidiSynthPool;
 
-// MIDI: a FluidSynth player driving a synthesiser from the pool, rendered
-// period by period, so a long file starts as fast as a short one.
+// MIDI: the file's events, read when it was opened, handed to a synthesiser
+// from the pool at their frames while it renders period by period, so a long
+// file starts as fast as a short one and nothing is parsed on the audio
+// thread.
 //
 // The sound ends by the file's clock, not the synthesiser's: once the last
 // event has played, notes get a short release tail and are then faded and
@@ -37,13 +38,16 @@ public:
 
 private:
     MidiVoice(std::shared_ptr<Sound> sound, MidiSynthPool& pool, fluid_synth_t* synth);
-    void dropPlayer();
+    // Sends the synthesiser every event due at the current frame; returns
+    // the frame of the next one still to come.
+    int64_t sendDueEvents();
     // Limits, fades and converts `frames` rendered frames into `out`.
     void finish(const float* in, int16_t* out, int frames);
 
     MidiSynthPool& pool_;
     fluid_synth_t* synth_;
-    fluid_player_t* player_ = nullptr;
+    bool started_ = false;  // positioned at the start at least once
+    size_t nextEvent_ = 0, nextSysex_ = 0;
     int64_t played_ = 0;    // frames rendered since the start
     int64_t lastEvent_ = 0; // frame of the file's last event
     float envelope_ = 0;    // the limiter's peak follower

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 
 static_assert(sizeof(off_t) == 8, "the unsuffixed libmpg123 entry points take a 64-bit off_t");
 
@@ -76,8 +77,9 @@ public:
 
     bool open(const SourceSpec& spec) {
         if (!initialised()) return false;
-        window_.fd = ::open(spec.path.constData(), O_RDONLY | O_CLOEXEC);
-        if (window_.fd < 0) return false;
+        stamp_ = spec.stamp;
+        window_.fd = openSoundFile(spec.path);
+        if (window_.fd < 0 || changed()) return false;
         ::posix_fadvise(window_.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // a larger read-ahead
         window_.begin = spec.begin;
         window_.end = spec.end;
@@ -91,11 +93,10 @@ public:
         mpg123_format_none(mh_);
         if (mpg123_format(mh_, device::Rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) return false;
         if (mpg123_replace_reader_handle(mh_, readWindow, seekWindow, nullptr) != MPG123_OK) return false;
-        if (mpg123_open_handle(mh_, &window_) != MPG123_OK) return false;
-        long rate = 0;
-        int channels = 0, encoding = 0;
-        return mpg123_getformat(mh_, &rate, &channels, &encoding) == MPG123_OK;
+        return start();
     }
+
+    bool changed() const override { return FileStamp::of(window_.fd) != stamp_; }
 
     long read(int16_t* out, long frames) override {
         primed_ = true;
@@ -116,17 +117,33 @@ public:
     }
 
     bool seek(int64_t frame) override {
-        // A handle that has decoded nothing yet lands some way off the
-        // frame asked for; after one read its seeks are exact.
-        if (!primed_) {
-            int16_t scratch[64 * device::Channels];
-            if (read(scratch, 64) < 0) return false;
-        }
-        const off_t at = mpg123_seek(mh_, off_t(frame), SEEK_SET);
-        if (at < 0) return false;
-        position_ = at;
+        // mpg123 lands on a seek target with its bit reservoir and its
+        // resampler empty: at a low bit rate thousands of samples come out
+        // as silence or wrong. So it decodes from well before the target
+        // and drops what comes before it; near the start it begins afresh
+        // (exactly as the head was decoded, so a repeated press joins its
+        // head and stream sample for sample), further on a second early.
         failed_ = false;
         window_.truncated = false;
+        const int64_t from = frame <= ExactSeekFrames ? 0 : frame - device::Rate;
+        if (from == 0) {
+            mpg123_close(mh_);
+            window_.position = 0;
+            measured_ = measureTried_ = false;
+            if (!start()) return false;
+        } else {
+            if (!primed_) {
+                int16_t scratch[64 * device::Channels];
+                if (read(scratch, 64) < 0) return false;
+            }
+            const off_t at = mpg123_seek(mh_, off_t(from), SEEK_SET);
+            if (at < 0) return false;
+            position_ = at;
+        }
+        std::vector<int16_t> scratch(4096 * device::Channels);
+        while (position_ < frame) {
+            if (read(scratch.data(), long(std::min<int64_t>(4096, frame - position_))) <= 0) return false;
+        }
         return true;
     }
 
@@ -144,7 +161,20 @@ public:
     }
 
 private:
+    static constexpr int64_t ExactSeekFrames = 10 * device::Rate;
+
+    // Opens the stream from its beginning (again).
+    bool start() {
+        if (mpg123_open_handle(mh_, &window_) != MPG123_OK) return false;
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        primed_ = false;
+        position_ = 0;
+        return mpg123_getformat(mh_, &rate, &channels, &encoding) == MPG123_OK;
+    }
+
     mpg123_handle* mh_ = nullptr;
+    FileStamp stamp_;
     Window window_;
     bool failed_ = false;
     bool primed_ = false;

@@ -32,11 +32,18 @@ public:
     // position. False when that fails. Slow for a long file: only the reader
     // thread calls it, while its ring is full.
     virtual bool measure() { return framesExact(); }
+    // The file's content changed since the sound was opened (written over
+    // in place, cut short): what it holds now is not this sound any more.
+    virtual bool changed() const = 0;
 
 protected:
     PcmSource() = default;
     int64_t position_ = 0;
 };
+
+// Frames in an ADPCM block of `bytes` (formatTag 2: MS, 0x11: IMA); the
+// last block of a file may be short.
+int64_t adpcmFrames(int formatTag, int channels, int64_t bytes);
 
 // Opens the file a SourceSpec describes; null when it cannot be opened or
 // does not hold what the SourceSpec says.

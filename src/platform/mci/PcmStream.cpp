@@ -69,6 +69,12 @@ PcmStream::Turn PcmStream::fill() {
         const long chunk = long(std::min<int64_t>({free, RingFrames - int64_t(at), ReadFrames}));
         int16_t* into = ring_.get() + at * device::Channels;
         const long n = source_->read(into, chunk);
+        // Written over while it plays: what was just read may already be
+        // the new content, so it is dropped and the sound fades out.
+        if (source_->changed()) {
+            finish(true);
+            return Turn::Done;
+        }
         if (n <= 0) {
             if (n == 0) {
                 // The real end: from now on the length is exact.

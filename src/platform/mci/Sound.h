@@ -12,7 +12,7 @@
 // the head) is kept as `spare`, so the next stream of this sound carries on
 // with an open file and, for MP3, the decoder's seek index.
 //
-// MIDI is kept as the file's bytes; FluidSynth renders it while it plays.
+// MIDI is kept as the file's events; FluidSynth renders them while it plays.
 #include <QByteArray>
 
 #include <SDL_stdinc.h>
@@ -35,16 +35,39 @@ constexpr int PeriodFrames = 256;    // a small buffer: the press must sound at 
 }
 
 class PcmSource;
+struct MidiSong;
+
+// Opens a sound file for reading: only an ordinary file, and without waiting
+// (a FIFO named as a sound would block the open until a writer came, and a
+// device such as /dev/zero would be read for ever). -1 for anything else.
+int openSoundFile(const QByteArray& path);
+
+// What changes when a file's content is written: its size and modification
+// time. A file rewritten in place while it streams would otherwise play on
+// as whatever its new bytes decode to. (Not the status-change time: that
+// also moves when the file is renamed or deleted, which leaves the open
+// file as it was.)
+struct FileStamp {
+    int64_t size = -1, modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+    // The stamp of an open file now; size -1 when it cannot be examined.
+    static FileStamp of(int fd);
+};
 
 // Where a PCM sound's samples are in its file, enough to open it again.
 struct SourceSpec {
     enum class Codec { Wav, Mp3 };
     Codec codec = Codec::Wav;
     QByteArray path;                 // local 8-bit file name
+    FileStamp stamp;                 // the file as it was when its head was decoded
     int64_t begin = 0, end = 0;      // the encoded audio's bytes in the file
     // WAV only: the stored sample format.
-    int formatTag = 1;               // 1 integer PCM, 3 float, 6 A-law, 7 mu-law
+    int formatTag = 1;               // 1 integer PCM, 2 MS ADPCM, 3 float, 6 A-law, 7 mu-law, 0x11 IMA ADPCM
     int channels = 0, rate = 0, bitsPerSample = 0, blockAlign = 0;
+    // ADPCM: frames in each block of blockAlign bytes, and MS ADPCM's
+    // predictor coefficient pairs from the format chunk.
+    int samplesPerBlock = 1;
+    std::vector<int16_t> coefficients;
 };
 
 struct Sound {
@@ -79,8 +102,8 @@ struct Sound {
     std::unique_ptr<PcmSource> takeSpare();
     void keepSpare(std::unique_ptr<PcmSource> source);
 
-    // MIDI.
-    QByteArray midi;
+    // MIDI: the file's events, read at open.
+    std::shared_ptr<const MidiSong> song;
     double midiSeconds = 0;
 
 private:

@@ -7,10 +7,6 @@
 
 #include <QFile>
 
-#include <SDL.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,20 +20,18 @@ namespace {
 // The file, read at byte offsets; closed when it goes.
 class File {
 public:
-    explicit File(const QByteArray& path) : fd_(::open(path.constData(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = st.st_size;
-    }
+    explicit File(const QByteArray& path) : fd_(openSoundFile(path)), stamp_(FileStamp::of(fd_)) {}
     ~File() {
         if (fd_ >= 0) ::close(fd_);
     }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     bool isOpen() const { return fd_ >= 0; }
-    int64_t size() const { return size_; }
+    int64_t size() const { return stamp_.size; }
+    const FileStamp& stamp() const { return stamp_; }
     // Up to `length` bytes at `offset` (fewer at the end of the file).
     QByteArray read(int64_t offset, int64_t length) const {
-        length = std::clamp<int64_t>(length, 0, std::max<int64_t>(0, size_ - offset));
+        length = std::clamp<int64_t>(length, 0, std::max<int64_t>(0, size() - offset));
         QByteArray bytes(qsizetype(length), Qt::Uninitialized);
         int64_t got = 0;
         while (got < length) {
@@ -52,7 +46,7 @@ public:
 
 private:
     int fd_;
-    int64_t size_ = 0;
+    FileStamp stamp_;
 };
 
 uint32_t le32(const QByteArray& b, int at) {
@@ -126,21 +120,31 @@ std::optional<SourceSpec> sniffMp3(const File& file, const QByteArray& path) {
     }
     // Most files start with their frames: a small read finds them.
     std::optional<int64_t> frame = findMpegFrames(file.read(at, 8192), 0);
-    if (!frame) frame = findMpegFrames(file.read(at, Mp3SyncSearchBytes), 0);
+    // Else through the junk a piece at a time; the pieces overlap by more
+    // than the longest frame, so a frame and the next are seen together.
+    constexpr int64_t Piece = 256 * 1024, Overlap = 8192;
+    for (int64_t from = 0; !frame && from < Mp3SyncSearchBytes && at + from + Overlap < file.size(); from += Piece - Overlap) {
+        frame = findMpegFrames(file.read(at + from, Piece), 0);
+        if (frame) *frame += from;
+    }
     if (!frame) return std::nullopt;
     SourceSpec spec;
     spec.codec = SourceSpec::Codec::Mp3;
     spec.path = path;
+    spec.stamp = file.stamp();
     spec.begin = at + *frame;
     spec.end = file.size();
     return spec;
 }
 
-enum class Wav { Streamed, Whole, Invalid };
+// The predictors of MS ADPCM, for a format chunk that leaves them out.
+constexpr int16_t StandardMsCoefficients[14] = {256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208, 392, -232};
 
-// Reads the RIFF chunks for the format and the data; fills `spec`.
-Wav parseWav(const File& file, const QByteArray& path, SourceSpec& spec) {
+// Reads the RIFF chunks for the format and the data; fills `spec`. False
+// when the file is no WAV that can be played.
+bool parseWav(const File& file, const QByteArray& path, SourceSpec& spec) {
     spec.path = path;
+    spec.stamp = file.stamp();
     bool haveFormat = false, haveData = false;
     int64_t at = 12;
     for (int chunks = 0; chunks < 4096 && !(haveFormat && haveData) && at + 8 <= file.size(); ++chunks) {
@@ -148,8 +152,8 @@ Wav parseWav(const File& file, const QByteArray& path, SourceSpec& spec) {
         if (header.size() < 8) break;
         const int64_t size = le32(header, 4);
         if (header.startsWith("fmt ") && size >= 16) {
-            const QByteArray f = file.read(at + 8, std::min<int64_t>(size, 40));
-            if (f.size() < 16) return Wav::Invalid;
+            const QByteArray f = file.read(at + 8, std::min<int64_t>(size, 22 + 4 * 256));
+            if (f.size() < 16) return false;
             spec.formatTag = le16(f, 0);
             spec.channels = le16(f, 2);
             spec.rate = int(std::min<uint32_t>(le32(f, 4), 1u << 30));
@@ -157,71 +161,43 @@ Wav parseWav(const File& file, const QByteArray& path, SourceSpec& spec) {
             spec.bitsPerSample = le16(f, 14);
             // WAVE_FORMAT_EXTENSIBLE: the real tag opens the subformat GUID.
             if (spec.formatTag == 0xFFFE && f.size() >= 26) spec.formatTag = le16(f, 24);
+            if (spec.formatTag == 2 && f.size() >= 22)
+                for (int i = 0; i < le16(f, 20) && 22 + 4 * i + 4 <= f.size(); ++i)
+                    spec.coefficients.insert(spec.coefficients.end(), {int16_t(le16(f, 22 + 4 * i)), int16_t(le16(f, 24 + 4 * i))});
             haveFormat = true;
         } else if (header.startsWith("data")) {
             spec.begin = at + 8;
             // A header written before the length was known can claim more
-            // than the file holds; the file is what plays.
-            spec.end = std::min(spec.begin + size, file.size());
+            // than the file holds, or nothing at all (a recording that never
+            // finished): the file is what plays.
+            spec.end = size == 0 ? file.size() : std::min(spec.begin + size, file.size());
             haveData = true;
         }
         at += 8 + size + (size & 1);
     }
-    if (!haveFormat || !haveData) return Wav::Invalid;
+    if (!haveFormat || !haveData) return false;
     if (spec.formatTag == 0x55) {
         spec.codec = SourceSpec::Codec::Mp3;
-        return Wav::Streamed;
+        return true;
     }
+    spec.codec = SourceSpec::Codec::Wav;
+    if (spec.channels < 1 || spec.channels > 8 || spec.rate < 1000 || spec.rate > 384000) return false;
     const int bits = spec.bitsPerSample;
+    if (spec.formatTag == 2 || spec.formatTag == 0x11) {
+        // ADPCM: blocks of blockAlign bytes, each a header and 4-bit codes.
+        const int header = (spec.formatTag == 2 ? 7 : 4) * spec.channels;
+        if (bits != 4 || spec.blockAlign <= header) return false;
+        if (spec.formatTag == 2 && spec.coefficients.empty())
+            spec.coefficients.assign(std::begin(StandardMsCoefficients), std::end(StandardMsCoefficients));
+        spec.samplesPerBlock = int(adpcmFrames(spec.formatTag, spec.channels, spec.blockAlign));
+        return true;
+    }
     const bool known = (spec.formatTag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
                        (spec.formatTag == 3 && (bits == 32 || bits == 64)) ||
                        ((spec.formatTag == 6 || spec.formatTag == 7) && bits == 8);
-    if (!known) return Wav::Whole;
-    if (spec.channels < 1 || spec.channels > 8 || spec.rate < 1000 || spec.rate > 384000 ||
-        spec.blockAlign != spec.channels * bits / 8)
-        return Wav::Invalid;
-    spec.codec = SourceSpec::Codec::Wav;
+    if (!known || spec.blockAlign != spec.channels * bits / 8) return false;
     spec.end = spec.begin + (spec.end - spec.begin) / spec.blockAlign * spec.blockAlign;
-    return Wav::Streamed;
-}
-
-// Codecs only SDL knows: decoded whole and converted into the head.
-LoadResult loadWholeWav(const File& file, const SourceSpec& found) {
-    if (file.size() > MaxWholeWavFileBytes) return {nullptr, mcierr::InvalidFile};
-    // SDL allocates what the data chunk's header claims before it reads, so
-    // a few bytes claiming gigabytes would cost gigabytes: it is handed the
-    // file with that claim (and the RIFF size) cut to what the file holds.
-    QByteArray bytes = file.read(0, file.size());
-    const auto setLe32 = [&bytes](int64_t at, int64_t value) {
-        for (int i = 0; i < 4; ++i) bytes[qsizetype(at + i)] = char((uint64_t(value) >> (8 * i)) & 0xFF);
-    };
-    setLe32(4, bytes.size() - 8);
-    setLe32(found.begin - 4, found.end - found.begin);
-    SDL_AudioSpec spec{};
-    Uint8* buffer = nullptr;
-    Uint32 length = 0;
-    if (!SDL_LoadWAV_RW(SDL_RWFromConstMem(bytes.constData(), int(bytes.size())), 1, &spec, &buffer, &length))
-        return {nullptr, mcierr::InvalidFile};
-    SDL_AudioCVT cvt{};
-    LoadResult result{nullptr, mcierr::InvalidFile};
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, int(spec.freq), AUDIO_S16SYS, device::Channels, device::Rate) >= 0) {
-        std::vector<Uint8> converted(size_t(length) * size_t(std::max(1, cvt.len_mult)));
-        std::copy_n(buffer, length, converted.data());
-        cvt.buf = converted.data();
-        cvt.len = int(length);
-        if (SDL_ConvertAudio(&cvt) == 0 && cvt.len_cvt >= device::FrameBytes) {
-            auto sound = std::make_shared<Sound>(Sound::Kind::Pcm);
-            sound->headFrames = cvt.len_cvt / device::FrameBytes;
-            const auto* samples = reinterpret_cast<const int16_t*>(converted.data());
-            sound->head.assign(samples, samples + sound->headFrames * device::Channels);
-            sound->wholeInHead = true;
-            sound->frames.store(sound->headFrames);
-            sound->complete.store(true);
-            result = {sound, 0};
-        }
-    }
-    SDL_FreeWAV(buffer);
-    return result;
+    return true;
 }
 
 // Frames of digital silence an MP3 decoder puts before the music (its
@@ -278,21 +254,16 @@ LoadResult loadSound(const QString& path) {
 
     if (start.size() >= 12 && start.startsWith("RIFF") && start.mid(8, 4) == "WAVE") {
         SourceSpec spec;
-        switch (parseWav(file, local, spec)) {
-        case Wav::Streamed: return loadPcm(spec);
-        case Wav::Whole: return loadWholeWav(file, spec);
-        case Wav::Invalid: break;
-        }
+        if (parseWav(file, local, spec)) return loadPcm(spec);
         return {nullptr, mcierr::InvalidFile};
     }
-    if (start.startsWith("MThd") || isRiffMidi(start)) {  // the voice unwraps RMID
+    if (start.startsWith("MThd") || isRiffMidi(start)) {
         if (file.size() > MaxMidiFileBytes) return {nullptr, mcierr::InvalidFile};
-        QByteArray bytes = file.read(0, file.size());
-        const std::optional<MidiInfo> info = inspectMidi(bytes);
-        if (!info) return {nullptr, mcierr::InvalidFile};
+        std::optional<MidiSong> song = readMidi(file.read(0, file.size()));
+        if (!song) return {nullptr, mcierr::InvalidFile};
         auto sound = std::make_shared<Sound>(Sound::Kind::Midi);
-        sound->midi = std::move(bytes);
-        sound->midiSeconds = info->seconds;
+        sound->midiSeconds = song->info.seconds;
+        sound->song = std::make_shared<const MidiSong>(std::move(*song));
         sound->complete.store(true);
         return {sound, 0};
     }

@@ -8,7 +8,10 @@
 // still plays, and a renamed text file never reaches a decoder that might
 // guess.
 //
-// For PCM only the head (HeadFrames) is decoded here; the rest streams from
+// Only an ordinary file is opened; anything else (a FIFO, a device) is an
+// invalid file.
+//
+// For WAV (every codec) and MP3 only the head (HeadFrames) is decoded here; the rest streams from
 // the file while it plays. The source left after the head is kept on the
 // sound for the first stream.
 #include <QString>
@@ -27,10 +30,7 @@ struct LoadResult {
 LoadResult loadSound(const QString& path);
 
 constexpr qint64 MaxMidiFileBytes = 8LL * 1024 * 1024;
-// WAV codecs that cannot be streamed (ADPCM and the like) are decoded whole
-// by SDL; their files are short sound effects, and this bounds the memory.
-constexpr qint64 MaxWholeWavFileBytes = 8LL * 1024 * 1024;
 // How far into a file leading junk before the first MPEG frame is searched.
-constexpr qint64 Mp3SyncSearchBytes = 256 * 1024;
+constexpr qint64 Mp3SyncSearchBytes = 16LL * 1024 * 1024;
 
 }  // namespace mci

@@ -110,8 +110,13 @@ class KeepAbove : public QObject {
 public:
     explicit KeepAbove(QWidget* modal) : modal_(modal) { QCoreApplication::instance()->installEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose && watched->isWindowType() && watched != modal_->windowHandle() &&
-            QApplication::activeModalWidget() == modal_ && static_cast<QWindow*>(watched)->isExposed())
+        if (event->type() != QEvent::Expose || !watched->isWindowType() || watched == modal_->windowHandle())
+            return false;
+        const auto* window = static_cast<QWindow*>(watched);
+        // Popups and tooltips (a text box's context menu) belong above the modal window.
+        const Qt::WindowType type = window->type();
+        if (type != Qt::Popup && type != Qt::ToolTip && window->isExposed() &&
+            QApplication::activeModalWidget() == modal_)
             modal_->raise();
         return false;
     }

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Settings mode and the version dialog from the real menus: the highlighted
-# recognition area, a real key on the focused scroll bar resizing the real
-# window, Enter as OK; the version dialog's link handed to xdg-open, and the
-# error box of a copy of the program that has no homepage library beside it.
+# Settings mode and the version dialog from the real menus, with the button
+# window kept on top: the highlighted recognition area, the focus shown on the
+# first scroll bar, real keys on the scroll bars resizing the real window
+# (through a height of 0 and back) while the dialog stays above it, Enter as
+# OK, a width of 0 leaving a window to right-click; the version dialog above
+# the button window moved over it, its link handed to xdg-open (a Japanese
+# address unchanged), the error box of a copy of the program that has no
+# homepage library beside it; Alt+F4 on the button window and on the dialog.
 ZUMBLE="$1"
 . "$(dirname "$0")/lib.sh"
 BUILD_DIR=$(cd "$(dirname "$ZUMBLE")" && pwd)
@@ -215,8 +219,8 @@ APP_PID=""
 pass "Alt+F4 asks to save; N ends the program"
 
 # A copy of the program with no library beside it: the click shows the error
-# box and the program lives on; with the build folder on the library path the
-# copy finds the library there.
+# box and the program lives on; with a library's folder on the library path
+# the copy finds the library there.
 COPY="$OUT_DIR/copy"
 mkdir -p "$COPY"
 cp "$ZUMBLE" "$COPY/Zumble1"

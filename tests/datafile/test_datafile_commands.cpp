@@ -395,6 +395,7 @@ private slots:
     }
     void savingKeepsTheFile() {
         QFETCH(int, kind);
+        if ((kind == 1 || kind == 3) && ::geteuid() != 0) QSKIP("another user's file needs root to be made");
         QTemporaryDir shared;
         const QByteArray folder = QFile::encodeName(shared.path());
         QCOMPARE(::chmod(folder.constData(), 01777), 0);

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <QCommandLineParser>
 #include <QFileInfo>
 
 namespace {
@@ -7,20 +8,21 @@ QString baseName(const QString& program) { return QFileInfo(program).completeBas
 }  // namespace
 
 CommandLine parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOption(help);
+    parser.addOption(version);
+    // -dash.zm1 is one unknown option, not the letters d, a, s and h.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Unknown options are no error here (a file manager may pass its own);
+    // everything after "--" is a file name, even one that starts with "-".
+    parser.parse(arguments);
     CommandLine line;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == u"--help" || argument == u"-h") {
-            line.action = CommandLine::Action::Help;
-            return line;
-        }
-        if (argument == u"--version") {
-            line.action = CommandLine::Action::Version;
-            return line;
-        }
-        if (argument.startsWith(u'-') && argument != u"-") continue;
-        if (line.dataFile.isEmpty()) line.dataFile = argument;
-    }
+    if (parser.isSet(help)) line.action = CommandLine::Action::Help;
+    else if (parser.isSet(version)) line.action = CommandLine::Action::Version;
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty()) line.dataFile = files.first();
     return line;
 }
 

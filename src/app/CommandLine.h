@@ -10,9 +10,11 @@ struct CommandLine {
     QString dataFile;  // empty: start with the design settings
 };
 
-// `arguments` as QCoreApplication::arguments() gives them, program first.
-// The first argument that is not an option is the data file; anything after
-// it, and options the program does not know, are ignored.
+// `arguments` as QCoreApplication::arguments() gives them once the
+// application has taken its own options (-style, -platform...), program
+// first. The first argument that is not an option is the data file, and so is
+// anything after "--"; further files and options the program does not know
+// are ignored.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 // The one line each of --help and --version prints, for the program started

@@ -13,16 +13,20 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    // Read before the application exists: --help and --version need no display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine line = parseCommandLine(arguments);
-    if (line.action != CommandLine::Action::Run) {
-        const QString text = line.action == CommandLine::Action::Help ? helpLine(arguments[0]) : versionLine(arguments[0]);
+    // --help and --version are answered before the application exists: they
+    // need no display.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i) raw << QString::fromLocal8Bit(argv[i]);
+    const CommandLine early = parseCommandLine(raw);
+    if (early.action != CommandLine::Action::Run) {
+        const QString text = early.action == CommandLine::Action::Help ? helpLine(raw[0]) : versionLine(raw[0]);
         std::printf("%s\n", text.toLocal8Bit().constData());
         return 0;
     }
     ZumbleApplication app(argc, argv);
+    // The data file only once Qt has taken its own options: the value of
+    // `-style fusion` is no file name.
+    const CommandLine line = parseCommandLine(QCoreApplication::arguments());
     QtDesktop realDesktop;
     setDesktop(&realDesktop);
     setUpFonts();

@@ -28,6 +28,8 @@
 #include <QScopedValueRollback>
 #include <QSessionManager>
 
+#include <algorithm>
+
 namespace {
 constexpr double DesignWidth = 2475;
 constexpr double DesignHeight = 4170;
@@ -117,6 +119,11 @@ void frmBase::resizeKeepingPlace(QSize size) {
         windowHandle()->setFramePosition(windowHandle()->framePosition());
     resize(size);
 }
+void frmBase::keepReachable() {
+    if (width() > 0 && height() > 0) return;
+    resize(std::max(width(), ReachableSide), std::max(height(), ReachableSide));
+}
+
 uint32_t frmBase::BackColor() const { return refFromColor(backColor_); }
 
 void frmBase::setBackColor(uint32_t color) {

@@ -1,6 +1,7 @@
 #include "datafile/DataFile.h"
 
 #include "datafile/SettingsRecord.h"
+#include "platform/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,10 +42,17 @@ bool writeAll(int fd, const QByteArray& bytes) {
 // The write the format was made for: the record over the first bytes of the
 // file, nothing truncated. Used where a rename cannot or must not be done.
 void writeInPlace(const QByteArray& native, const QByteArray& record) {
-    // Non-blocking open: a FIFO without a reader fails at once instead of hanging.
+    // Non-blocking open: a FIFO without a reader fails at once instead of
+    // hanging. An existing file is opened without O_CREAT: a kernel that
+    // protects regular files in sticky shared folders refuses O_CREAT on
+    // another user's file there even when it may be written.
     int fd;
-    do fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    do fd = ::open(native.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ENOENT) {
+        do fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0) {
         const int err = errno;
         // "No such file" from a folder that exists: a place that takes no new files (/proc).
@@ -96,18 +104,26 @@ QString dataFileReason(int err) {
     }
 }
 
+QString dataFileReadReason(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR: return QStringLiteral("ファイルが見つかりません。");
+    case EISDIR: return QStringLiteral("フォルダはデータファイルではありません。");
+    case ENODEV: return QStringLiteral("装置や名前付きパイプはデータファイルではありません。");
+    case EACCES:
+    case EPERM: return QStringLiteral("アクセスが拒否されました。");
+    case ENAMETOOLONG: return QStringLiteral("ファイル名が長すぎます。");
+    case EIO: return QStringLiteral("ディスクの読み書きに失敗しました。");
+    default:
+        return QStringLiteral("ファイルを読み込めませんでした（%1）。").arg(QString::fromLocal8Bit(std::strerror(err)));
+    }
+}
+
 QByteArray readDataFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (path.isEmpty() || ::stat(native.constData(), &st) != 0) fail(path.isEmpty() ? ENOENT : errno);
-    if (S_ISDIR(st.st_mode)) fail(EISDIR);
-    if (!S_ISREG(st.st_mode)) fail(ENXIO);
-    QFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::ReadOnly)) fail(lastError(EACCES));
-    // No more than a record can hold, and no buffer larger than the file.
-    QByteArray bytes = file.read(std::min<qint64>(qint64(st.st_size), MaxRecordSize));
-    if (file.error() != QFileDevice::NoError) fail(lastError(EIO));
+    // No more than a record can hold: the bytes after it are never read.
+    QByteArray bytes;
+    if (const int err = readOrdinaryFile(path, MaxRecordSize, Oversize::ReadHead, bytes))
+        throw DataFileError(err, dataFileReadReason(err));
     return bytes;
 }
 
@@ -119,6 +135,10 @@ void writeDataFile(const QString& path, const QByteArray& record) {
     if (exists && S_ISDIR(st.st_mode)) fail(EISDIR);
     // Never rename over a device or FIFO: that would replace it with a file.
     if (exists && !S_ISREG(st.st_mode)) return writeInPlace(native, record);
+    // A new file renamed over the old one would split a file with other hard
+    // links from them, and give another user's file to the saver: such a
+    // file keeps its identity only when written in place.
+    if (exists && (st.st_nlink > 1 || st.st_uid != ::geteuid())) return writeInPlace(native, record);
 
     QSaveFile out(path);
     errno = 0;
@@ -137,5 +157,14 @@ void writeDataFile(const QString& path, const QByteArray& record) {
         fail(err);
     }
     errno = 0;
-    if (!out.commit()) fail(lastError(EIO));
+    if (!out.commit()) {
+        const int err = lastError(EIO);
+        // The file may be written but not replaced: a sticky shared folder
+        // (/tmp) lets only the owner of a file rename over it, and a file
+        // mounted on its own cannot be renamed over at all. The temporary
+        // file is gone; the old one is untouched and written in place.
+        if (exists && (err == EPERM || err == EACCES || err == EBUSY || err == EXDEV))
+            return writeInPlace(native, record);
+        fail(err);
+    }
 }

@@ -20,12 +20,15 @@ private:
     QString reason_;
 };
 
-// The clear Japanese reason for an errno value.
+// The clear Japanese reason for an errno value met while writing.
 QString dataFileReason(int err);
+// The same for reading: a file not found, a folder or a device that is no
+// data file, access denied.
+QString dataFileReadReason(int err);
 
 // The leading bytes of an existing ordinary file, at most one record's worth.
-// A missing file, a folder, a device or a FIFO is an error: nothing is created
-// and nothing blocks.
+// A missing file, a folder, a device or a FIFO is an error with its reading
+// reason: nothing is created and nothing blocks.
 QByteArray readDataFile(const QString& path);
 
 // Writes `record` at the start of the file `path`, creating it when missing.
@@ -33,6 +36,8 @@ QByteArray readDataFile(const QString& path);
 // the old file's bytes beyond it when the old file was longer. An ordinary
 // file is replaced through a temporary file in the same folder (flushed, then
 // renamed, keeping the old permissions), so a failure leaves it untouched.
-// A device or FIFO, and a target beside which no temporary file can be made,
-// is written in place. Throws DataFileError.
+// Written in place instead: a device or FIFO; a file with other hard links or
+// another owner (it keeps its identity); a target beside which no temporary
+// file can be made; and a file the rename may not replace (another user's
+// file in a sticky shared folder). Throws DataFileError.
 void writeDataFile(const QString& path, const QByteArray& record);

@@ -79,6 +79,8 @@ void applyTrapped(const SettingsRecord& r) {
         apply(r);
     } catch (const RuntimeError&) {
     }
+    // A file may size the window to nothing; it stays where a right-click finds it.
+    Forms::Base().keepReachable();
 }
 
 SettingsRecord currentSettings() {

@@ -3,7 +3,8 @@
 #include "platform/Errors.h"
 
 #include <QCheckBox>
-#include <QScrollBar>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 
 namespace {
 [[noreturn]] void invalidValue() {
@@ -32,4 +33,18 @@ int checkValue(const QCheckBox* check) {
     case Qt::PartiallyChecked: return 2;
     }
     return 0;
+}
+
+void ValueScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    // However the focus came: styles that show it only after a key press
+    // would not show it on a dialog that opens with it.
+    frame.state |= QStyle::State_KeyboardFocusChange;
+    frame.rect = rect().adjusted(1, 1, -1, -1);
+    frame.backgroundColor = palette().color(QPalette::Window);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
 }

@@ -4,10 +4,15 @@
 #include "platform/Errors.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString Dir(const QString& path) {
     if (path.isEmpty()) return {};
@@ -56,4 +61,44 @@ QString resolveCodePagePath(const QString& path) {
     }
     resolved.chop(1);
     return resolved;
+}
+
+int readOrdinaryFile(const QString& path, qint64 limit, Oversize oversize, QByteArray& bytes) {
+    bytes.clear();
+    if (path.isEmpty()) return ENOENT;
+    if (path.contains(QChar(0))) return ENOENT;
+    int fd;
+    do fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno == ENXIO ? ENODEV : errno;  // ENXIO: a socket or a device without its driver
+    const auto done = [fd](int result) {
+        ::close(fd);
+        return result;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return done(errno);
+    if (S_ISDIR(st.st_mode)) return done(EISDIR);
+    if (!S_ISREG(st.st_mode)) return done(ENODEV);
+    if (oversize == Oversize::Refuse && st.st_size > limit) return done(EFBIG);
+    // The size on disk is only a hint (a file may grow while it is read):
+    // read to the end, never past the limit.
+    bytes.resize(qsizetype(std::min<qint64>(std::max<qint64>(st.st_size, 0), limit)));
+    qint64 got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got == limit) break;
+            bytes.resize(qsizetype(std::min<qint64>(got + 64 * 1024, limit)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return done(errno);
+        if (n == 0) break;
+        got += n;
+    }
+    if (got == limit && oversize == Oversize::Refuse) {
+        char extra;
+        if (::read(fd, &extra, 1) > 0) return done(EFBIG);
+    }
+    bytes.resize(qsizetype(got));
+    return done(0);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 
 // The existence test for media files: the name of the ordinary file the path
@@ -15,3 +16,15 @@ QString Dir(const QString& path);
 // returns its path. Otherwise (it exists, or nothing matches) `path` is
 // returned unchanged.
 QString resolveCodePagePath(const QString& path);
+
+// What readOrdinaryFile does with a file longer than its limit.
+enum class Oversize { Refuse, ReadHead };
+
+// Reads an ordinary file without ever blocking: the path is opened
+// non-blocking and checked on the open descriptor, so a FIFO, a device or a
+// socket is never read (a FIFO without a writer would block the open, a
+// device like /dev/zero never ends). Reads at most `limit` bytes into
+// `bytes`. Returns 0, or an errno value: EISDIR for a folder, ENODEV for
+// anything else that is not an ordinary file, EFBIG for a file longer than
+// `limit` under Oversize::Refuse (nothing is read), or what open or read gave.
+int readOrdinaryFile(const QString& path, qint64 limit, Oversize oversize, QByteArray& bytes);

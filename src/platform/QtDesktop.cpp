@@ -5,6 +5,7 @@
 #include "platform/mci/MciService.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QCursor>
@@ -15,7 +16,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
 #include <QWindow>
@@ -62,12 +65,19 @@ QStringList qtNameFilters(const QString& filter) {
     return result;
 }
 
+void setFileDialogFilter(QFileDialog& dialog, const QString& filter) {
+    // The descriptions already show their patterns: the list shows each
+    // description as given, once, and Qt takes the masks from the pattern.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(qtNameFilters(filter));
+}
+
 std::optional<QString> QtDesktop::fileDialog(FileDialogKind kind, const QString& filter, const QString& fileName,
                                              int32_t flags) {
     QFileDialog dialog;
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);  // never behind a button kept on top
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilters(qtNameFilters(filter));
+    setFileDialogFilter(dialog, filter);
     if (kind == FileDialogKind::Open) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         // The open dialogs accept a name that does not exist yet.
@@ -90,7 +100,39 @@ std::optional<uint32_t> QtDesktop::colorDialog(uint32_t color, int32_t flags) {
     return refFromColor(chosen);
 }
 
+namespace {
+// While a modal window is shown, the button window can leave the screen and
+// come back (its size through 0 and back), and the window manager maps it
+// anew on top of everything in its layer. The modal window is raised above
+// it again whenever another of the program's windows is mapped, unless a
+// window it opened itself (a file dialog, a message box) is the modal one.
+class KeepAbove : public QObject {
+public:
+    explicit KeepAbove(QWidget* modal) : modal_(modal) { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Expose || !watched->isWindowType() || watched == modal_->windowHandle())
+            return false;
+        const auto* window = static_cast<QWindow*>(watched);
+        // Popups and tooltips (a text box's context menu) belong above the modal window.
+        const Qt::WindowType type = window->type();
+        if (type != Qt::Popup && type != Qt::ToolTip && window->isExposed() &&
+            QApplication::activeModalWidget() == modal_)
+            modal_->raise();
+        return false;
+    }
+
+private:
+    QWidget* modal_;
+};
+}  // namespace
+
 void QtDesktop::showModal(QWidget* window) {
+    // Above everything, the button window too when it is kept on top: the
+    // window takes all input while it is shown, and one the button window
+    // covered could not be reached. It is hidden here, so changing the flag
+    // costs nothing.
+    if (!window->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    const KeepAbove keepAbove(window);
     if (auto* dialog = qobject_cast<QDialog*>(window)) {
         dialog->exec();  // returns once the dialog is hidden
         return;
@@ -165,7 +207,12 @@ void QtDesktop::endProcess() {
 }
 
 void QtDesktop::shellOpen(QWidget*, const QString& address) {
-    // xdg-open gets the address as it came; an empty one opens nothing.
+    // An empty address opens nothing.
     if (address.isEmpty()) return;
+    // The desktop's opener gets the address exactly as the library gave it.
+    // Qt would hand on its encoded form (the host in punycode, the rest
+    // percent-encoded), which is not the same string.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty() && QProcess::startDetached(opener, {address})) return;
     QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }

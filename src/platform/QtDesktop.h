@@ -21,3 +21,8 @@ public:
 
 // "desc|*.a;*.b|desc2|*.c" as Qt name filters ("desc (*.a *.b)", ...).
 QStringList qtNameFilters(const QString& filter);
+
+class QFileDialog;
+// Puts the common dialog's filter on a Qt file dialog: each description is
+// listed once, as given, and filters by its pattern.
+void setFileDialogFilter(QFileDialog& dialog, const QString& filter);

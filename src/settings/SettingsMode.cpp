@@ -50,6 +50,8 @@ void run(frmBase& base, frmSetDlg& settings) {
     settings.setCheck1Value(base.MnuSetTopMost->isChecked() ? 1 : 0);
 
     desktop().showModal(&settings);
+    // A width or height of 0 was a preview; the window must stay reachable.
+    base.keepReachable();
 
     area.setCaption(QString());
     area.setBackStyle(0);

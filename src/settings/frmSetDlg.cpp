@@ -72,10 +72,10 @@ void frmSetDlg::build() {
     Frame1 = place(new QGroupBox(QStringLiteral("フォーム設定"), this), 150, 120, 3105, 1215);
     Label1[0] = caption(Frame1, "幅：", 150, 225, 270, 270);
     Label4[0] = place(new QLabel(Frame1), 870, 210, 795, 270);
-    HScroll1[0] = place(new QScrollBar(Qt::Horizontal, Frame1), 1740, 210, 1260, 240);
+    HScroll1[0] = place(new ValueScrollBar(Qt::Horizontal, Frame1), 1740, 210, 1260, 240);
     Label1[1] = caption(Frame1, "高さ：", 150, 525, 465, 270);
     Label4[1] = place(new QLabel(Frame1), 870, 540, 795, 270);
-    HScroll1[1] = place(new QScrollBar(Qt::Horizontal, Frame1), 1740, 540, 1260, 240);
+    HScroll1[1] = place(new ValueScrollBar(Qt::Horizontal, Frame1), 1740, 540, 1260, 240);
     Label1[2] = caption(Frame1, "背景色：", 150, 855, 705, 270);
     Label4[6] = place(new QLabel(Frame1), 870, 855, 2115, 270);
 
@@ -83,16 +83,16 @@ void frmSetDlg::build() {
     Frame4 = place(new QGroupBox(QStringLiteral("認識エリア設定"), this), 135, 1395, 3135, 1665);
     Label1[3] = caption(Frame4, "左位置：", 165, 255, 675, 270);
     Label4[2] = place(new QLabel(Frame4), 870, 210, 795, 270);
-    HScroll1[2] = place(new QScrollBar(Qt::Horizontal, Frame4), 1755, 210, 1260, 240);
+    HScroll1[2] = place(new ValueScrollBar(Qt::Horizontal, Frame4), 1755, 210, 1260, 240);
     Label1[4] = caption(Frame4, "上位置：", 165, 630, 660, 270);
     Label4[3] = place(new QLabel(Frame4), 870, 570, 795, 270);
-    HScroll1[3] = place(new QScrollBar(Qt::Horizontal, Frame4), 1755, 585, 1260, 240);
+    HScroll1[3] = place(new ValueScrollBar(Qt::Horizontal, Frame4), 1755, 585, 1260, 240);
     Label1[5] = caption(Frame4, "幅：", 180, 975, 270, 270);
     Label4[4] = place(new QLabel(Frame4), 870, 930, 795, 270);
-    HScroll1[4] = place(new QScrollBar(Qt::Horizontal, Frame4), 1755, 945, 1260, 240);
+    HScroll1[4] = place(new ValueScrollBar(Qt::Horizontal, Frame4), 1755, 945, 1260, 240);
     Label1[6] = caption(Frame4, "高さ：", 165, 1350, 555, 270);
     Label4[5] = place(new QLabel(Frame4), 870, 1275, 795, 270);
-    HScroll1[5] = place(new QScrollBar(Qt::Horizontal, Frame4), 1770, 1305, 1260, 240);
+    HScroll1[5] = place(new ValueScrollBar(Qt::Horizontal, Frame4), 1770, 1305, 1260, 240);
 
     // Frame2: the two images.
     Frame2 = place(new QGroupBox(QStringLiteral("ベースの画像"), this), 3360, 105, 3930, 1695);

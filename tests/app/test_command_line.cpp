@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class TestCommandLine : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -37,6 +39,10 @@ private slots:
         QCOMPARE(parse({"--geometry", "a.zm1", "b.zm1"}).dataFile, QStringLiteral("a.zm1"));
         QCOMPARE(parse({"a.zm1", "--version"}).action, CommandLine::Action::Version);
         QCOMPARE(parse({"--help", "a.zm1"}).action, CommandLine::Action::Help);
+        // After "--" everything is a file name; before it, -dash.zm1 is an unknown option.
+        QCOMPARE(parse({"--", "-dash.zm1"}).dataFile, QStringLiteral("-dash.zm1"));
+        QCOMPARE(parse({"-dash.zm1", "--", "--help"}).dataFile, QStringLiteral("--help"));
+        QCOMPARE(parse({"-dash.zm1", "--", "--help"}).action, CommandLine::Action::Run);
         QCOMPARE(versionLine("/opt/x/Zumble1"), QStringLiteral("Zumble1 1.5.0"));
         QVERIFY(helpLine("./Zumble1").startsWith(QStringLiteral("使い方: Zumble1 [")));
         QVERIFY(!helpLine("Zumble1").contains(u'\n'));
@@ -74,23 +80,32 @@ private slots:
                              dir.filePath("gone.wav") + " が\r\n見つかりませんでした。再度指定してください。"});
     }
 
-    void unusableFileIsReportedAndNothingApplied() {
+    void unusableFileIsReportedAndNothingApplied_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
         const QString shortFile = dir.filePath("short.zm1");
         QVERIFY(write(shortFile, QByteArray(23, '\0')));
-        const QString absent = dir.filePath("absent.zm1");
-        for (const QString& path : {shortFile, absent, dir.path()}) {
-            fresh.desk->clear();
-            DataFileCommands::OpenStartupFile(path);
-            QCOMPARE(fresh.desk->calls.size(), 1);
-            QVERIFY2(fresh.desk->calls[0].startsWith("MsgBox 16 読み込みエラー データファイルを開けませんでした。\r\n" +
-                                                     path + "\r\n"),
-                     qPrintable(fresh.desk->calls[0]));
-            // The design window and store are untouched, and no file was made.
-            QCOMPARE(fresh.base->size(), QSize(165, 278));
-            QCOMPARE(fresh.settings->HScroll1[0]->value(), 0);
-        }
-        QVERIFY(fresh.desk->calls[0].endsWith(u'。'));
-        QVERIFY(!QFile::exists(absent));
+        const QString fifo = dir.filePath("pipe.zm1");
+        QVERIFY(QFile::exists(fifo) || mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QTest::newRow("short") << shortFile << "データファイルとして短すぎます。";
+        QTest::newRow("absent") << dir.filePath("absent.zm1") << "ファイルが見つかりません。";
+        QTest::newRow("folder") << dir.path() << "フォルダはデータファイルではありません。";
+        QTest::newRow("device") << "/dev/zero" << "装置や名前付きパイプはデータファイルではありません。";
+        QTest::newRow("fifo") << fifo << "装置や名前付きパイプはデータファイルではありません。";
+        // Write-only for everyone, root included.
+        QTest::newRow("denied") << "/proc/sys/vm/drop_caches" << "アクセスが拒否されました。";
+    }
+    void unusableFileIsReportedAndNothingApplied() {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        fresh.desk->clear();
+        DataFileCommands::OpenStartupFile(path);
+        QCOMPARE(fresh.desk->calls, QStringList{"MsgBox 16 読み込みエラー データファイルを開けませんでした。\r\n" + path +
+                                                "\r\n" + reason});
+        // The design window and store are untouched, and no file was made.
+        QCOMPARE(fresh.base->size(), QSize(165, 278));
+        QCOMPARE(fresh.settings->HScroll1[0]->value(), 0);
+        QVERIFY(!QFile::exists(dir.filePath("absent.zm1")));
     }
 };
 

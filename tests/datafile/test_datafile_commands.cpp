@@ -6,6 +6,7 @@
 #include "app/AppState.h"
 #include "button/RecognitionArea.h"
 #include "button/frmBase.h"
+#include "datafile/DataFile.h"
 #include "datafile/DataFileCommands.h"
 #include "datafile/SettingsRecord.h"
 #include "settings/frmSetDlg.h"
@@ -21,6 +22,8 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -273,10 +276,13 @@ private slots:
 
     void valueOutOfRangeStopsWithEarlierValuesApplied() {
         SettingsRecord r = full();
+        r.WindowWidth = 0;
         r.AreaWidth = 49;  // below the scroll bar's 50
         writeFile(path("range.zm1"), record(r));
         open(path("range.zm1"));
-        QCOMPARE(s->HScroll1[0]->value(), 3000);
+        QCOMPARE(s->HScroll1[0]->value(), 0);
+        // No width is no window: it stays where a right-click reaches it.
+        QCOMPARE(w->size(), QSize(frmBase::ReachableSide, 100));
         QCOMPARE(s->HScroll1[3]->value(), 300);
         QCOMPARE(w->BackColor(), r.BackgroundColor);
         QCOMPARE(s->HScroll1[4]->value(), 50);
@@ -375,6 +381,66 @@ private slots:
         QCOMPARE(readAll(target), old);
         QCOMPARE(entries(), before);
         QVERIFY(QFile::remove(target));
+    }
+
+    // Saving over a file keeps that file: its other names, its owner, a
+    // symbolic link to it; and another user's file in a sticky shared folder,
+    // which may be written but not replaced there, is written.
+    void savingKeepsTheFile_data() {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("hard link") << 0;
+        QTest::newRow("other owner") << 1;
+        QTest::newRow("symbolic link") << 2;
+        QTest::newRow("other user in a sticky folder") << 3;
+    }
+    void savingKeepsTheFile() {
+        QFETCH(int, kind);
+        if ((kind == 1 || kind == 3) && ::geteuid() != 0) QSKIP("another user's file needs root to be made");
+        QTemporaryDir shared;
+        const QByteArray folder = QFile::encodeName(shared.path());
+        QCOMPARE(::chmod(folder.constData(), 01777), 0);
+        const QString file = shared.filePath("kit.zm1"), other = shared.filePath("other.zm1");
+        const QByteArray nativeFile = QFile::encodeName(file), nativeOther = QFile::encodeName(other);
+        writeFile(file, QByteArray(100, 'O'));
+        QCOMPARE(::chmod(nativeFile.constData(), 0666), 0);
+        if (kind == 0) QCOMPARE(::link(nativeFile.constData(), nativeOther.constData()), 0);
+        if (kind == 1) QCOMPARE(::chown(nativeFile.constData(), 65534, 65534), 0);
+        if (kind == 2) QCOMPARE(::symlink(nativeFile.constData(), nativeOther.constData()), 0);
+        struct stat before {}, after {};
+        QCOMPARE(::stat(nativeFile.constData(), &before), 0);
+        SettingsRecord r;
+        r.AreaWidth = r.AreaHeight = 50;
+        r.UnpressedImagePath = up;
+        s->Text1[0]->setText(up);
+        if (kind == 3) {
+            // Saved by another user (nobody), who may write the file but not
+            // rename over it in this folder.
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+                try {
+                    writeDataFile(file, record(r));
+                } catch (const DataFileError& e) {
+                    ::_exit(e.errorCode());
+                }
+                ::_exit(0);
+            }
+            int status = -1;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+        } else {
+            saveAs(kind == 2 ? other : file);
+            QCOMPARE(desk->calls.size(), 1);
+        }
+        const QByteArray expected = record(r) + QByteArray(100 - record(r).size(), 'O');
+        QCOMPARE(readAll(file), expected);
+        QCOMPARE(::stat(nativeFile.constData(), &after), 0);
+        QCOMPARE(after.st_uid, before.st_uid);
+        if (kind != 2) QCOMPARE(after.st_ino, before.st_ino);  // a link's target may be replaced
+        if (kind == 0) QCOMPARE(readAll(other), expected);
+        if (kind == 2) QVERIFY(QFileInfo(other).isSymLink());
+        QCOMPARE(QDir(shared.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
+                 kind == 0 || kind == 2 ? 2 : 1);
     }
 
     void fifoIsWrittenInPlaceNeverReplaced() {

@@ -13,7 +13,8 @@ start_display
 
 # The real audio path, written to a file by SDL's disk driver.
 AUDIO="$WORK/audio.raw"
-SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$AUDIO" "$ZUMBLE" "$KIT" >"$OUT_DIR/sample.log" 2>&1 &
+# Qt's own options come first and are Qt's: -style's value is no file name.
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$AUDIO" "$ZUMBLE" -style fusion "$KIT" >"$OUT_DIR/sample.log" 2>&1 &
 APP_PID=$!
 WIN=$(wait_window Zumble1) || fail "the button window never appeared"
 place_window "$WIN" 40 40
@@ -24,7 +25,7 @@ DOME_X=$((X + 82)) DOME_Y=$((Y + 175))
 wait_pixel $DOME_X $DOME_Y '[ "${P:0:2}" \> "90" ] && [ "${P:2:2}" \< "20" ] && [ "${P:4:2}" \< "20" ]' ||
     fail "no red dome in the sample window"
 import -window root -crop 165x278+40+40 +repage "$OUT_DIR/sample-unpressed.png"
-pass "Zumble1 sample.zm1 shows the red button"
+pass "Zumble1 -style fusion sample.zm1 shows the red button"
 
 for _ in 1 2 3; do  # a fresh window may drop the first key
     xdotool windowactivate --sync "$WIN" 2>/dev/null || xdotool windowfocus "$WIN"

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Settings mode and the version dialog from the real menus: the highlighted
-# recognition area, a real key on the focused scroll bar resizing the real
-# window, Enter as OK; the version dialog's link handed to xdg-open, and the
-# error box of a copy of the program that has no homepage library beside it.
+# Settings mode and the version dialog from the real menus, with the button
+# window kept on top: the highlighted recognition area, the focus shown on the
+# first scroll bar, real keys on the scroll bars resizing the real window
+# (through a height of 0 and back) while the dialog stays above it, Enter as
+# OK, a width of 0 leaving a window to right-click; the version dialog above
+# the button window moved over it, its link handed to xdg-open (a Japanese
+# address unchanged), the error box of a copy of the program that has no
+# homepage library beside it; Alt+F4 on the button window and on the dialog.
 ZUMBLE="$1"
 . "$(dirname "$0")/lib.sh"
 BUILD_DIR=$(cd "$(dirname "$ZUMBLE")" && pwd)
@@ -46,7 +50,7 @@ wait_titled_once() {
 pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p'; }
 # Right-click on the button window, then the access keys of a submenu and its item.
 menu() {
-    xdotool mousemove 60 60 click 3
+    xdotool mousemove 30 60 click 3
     sleep 0.4
     xdotool key "$1"
     sleep 0.3
@@ -91,20 +95,43 @@ AREA_X=$((20 + 32 + 100)) AREA_Y=$((20 + 180 + 64))  # inside the area, below it
 before=$(pixel $AREA_X $AREA_Y)
 [ "$before" != FFFF00 ] || fail "the area is yellow before settings mode"
 
+# Always on top first: right-click, S, T.
+for _ in 1 2 3; do
+    menu s t
+    sleep 0.3
+    case "$(xprop -id "$WIN" _NET_WM_STATE)" in *_NET_WM_STATE_ABOVE*) break ;; esac
+done
+case "$(xprop -id "$WIN" _NET_WM_STATE)" in *_NET_WM_STATE_ABOVE*) ;; *) fail "always on top did not take" ;; esac
+
 # Settings mode: right-click, S, S.
 DLG=$(from_menu s s "各種設定")
 client_geometry "$DLG"
 [ "$WIDTH" = 496 ] && [ "$HEIGHT" = 249 ] || fail "the settings dialog's client area is ${WIDTH}x${HEIGHT}"
-# On the way the window was 0 px high for a moment; it is back in its place.
+# On the way the window was 0 px high for a moment; it is back in its place
+# (Qt makes a window kept on top anew when it comes back: a new id).
+WIN=$(wait_title Zumble) || fail "no button window in settings mode"
 client_geometry "$WIN"
 [ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
 sleep 0.4
 [ "$(pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
+client_geometry "$DLG"
+# The black read-out of the width, left of its digits, and the first scroll bar.
+READOUT_X=$((X + 72)) READOUT_Y=$((Y + 30))
 import -window root -crop 730x300+0+0 +repage "$OUT_DIR/settings-mode.png"
-pass "settings mode: 各種設定 at 496x249, the area yellow"
+# The dialog opens with the focus on the first scroll bar, and shows it.
+import -window root -crop 90x24+$((X + 110))+$((Y + 18)) +repage "$OUT_DIR/scrollbar-focused.png"
+xdotool windowactivate --sync "$DLG" 2>/dev/null || true
+xdotool key Tab
+sleep 0.3
+import -window root -crop 90x24+$((X + 110))+$((Y + 18)) +repage "$OUT_DIR/scrollbar-unfocused.png"
+[ "$(compare -metric AE "$OUT_DIR/scrollbar-focused.png" "$OUT_DIR/scrollbar-unfocused.png" null: 2>&1)" != 0 ] ||
+    fail "the first scroll bar looks the same with and without the focus"
+xdotool key shift+Tab
+pass "settings mode: 各種設定 at 496x249, the area yellow, the focus shown on the first scroll bar"
 
-# End on the focused first scroll bar: the button window becomes 10000 twips wide.
+# End on the focused first scroll bar: the button window becomes 10000 twips
+# wide, under the dialog although it is kept on top.
 xdotool windowactivate --sync "$DLG" 2>/dev/null || true
 width=""
 for _ in 1 2 3; do
@@ -116,16 +143,27 @@ for _ in 1 2 3; do
     done
 done
 [ "$width" = 667 ] || fail "End left the button window $width px wide, not 667"
-pass "End on the first scroll bar widens the window to 10000 twips (667 px)"
+sleep 0.3
+[ "$(pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window covers the settings dialog after End"
+pass "End on the first scroll bar widens the window to 10000 twips (667 px), below the dialog"
+# The height through 0 (the window leaves the screen and comes back): still below.
+xdotool key Tab Home
+for _ in $(seq 40); do xdotool search --onlyvisible --name '^Zumble$' >/dev/null 2>&1 || break; sleep 0.05; done
+xdotool key End
+WIN=$(wait_title Zumble) || fail "the button window did not come back"
+sleep 0.3
+[ "$(pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window came back over the settings dialog"
+pass "the height through 0 and back: the dialog stays above the button window"
+xdotool key shift+Tab Home
+sleep 0.3
 
-# Enter is OK: the dialog goes, the width stays, the area is no longer yellow.
+# Enter is OK: the dialog goes; a width of 0 leaves a window narrow but there.
 xdotool key Return
 titled_gone "各種設定" || fail "Enter did not close the settings dialog"
-sleep 0.3
-width=$(xdotool getwindowgeometry --shell "$WIN" | sed -n 's/^WIDTH=//p')
-[ "$width" = 667 ] || fail "the window is $width px wide after OK"
-[ "$(pixel $AREA_X $AREA_Y)" != FFFF00 ] || fail "the area is still yellow after OK"
-pass "Enter closes the dialog; the window keeps 667 px; the area is invisible again"
+WIN=$(wait_title Zumble) || fail "a width of 0 left no window on the screen after OK"
+eval "$(xdotool getwindowgeometry --shell "$WIN")"
+[ "$WIDTH,$HEIGHT" = 32,667 ] || fail "a width of 0 left the window ${WIDTH}x$HEIGHT"
+pass "Enter closes the dialog; a width of 0 leaves a 32 px window to right-click"
 
 # Right-click, H, V: the version dialog, moved clear of the button window;
 # sets VER and its client geometry.
@@ -144,6 +182,15 @@ wait_opened() {
 
 open_version
 [ "$WIDTH" = 332 ] && [ "$HEIGHT" = 183 ] || fail "the version dialog's client area is ${WIDTH}x${HEIGHT}"
+# The button window, kept on top, moved over the dialog's title (right of
+# its text): the dialog stays above it.
+xdotool windowmove "$WIN" $((X + 280)) 20
+sleep 0.4
+import -window root "$OUT_DIR/version-over.png"
+[ "$(pixel $((X + 290)) $((Y + 15)))" = 0000C0 ] || fail "the button window covers the version dialog"
+xdotool windowmove "$WIN" 20 20
+sleep 0.3
+pass "the version dialog stays above the button window"
 import -window root -crop $((WIDTH + 40))x$((HEIGHT + 60))+$((X - 20))+$((Y - 40)) +repage "$OUT_DIR/version.png"
 click_link
 wait_opened "the link"
@@ -154,11 +201,26 @@ xdotool key Return
 titled_gone "$VERSION_TITLE" || fail "Enter did not close the version dialog"
 alive || fail "the program ended"
 pass "Enter closes the version dialog"
-stop_program
+
+# The window manager's close (Alt+F4) on the button window asks to save; N ends.
+for _ in 1 2 3; do
+    xdotool windowactivate --sync "$WIN" 2>/dev/null || xdotool windowfocus "$WIN"
+    xdotool key alt+F4
+    Q=$(wait_titled "保存確認") && break
+done
+[ -n "${Q:-}" ] || fail "Alt+F4 on the button window did not ask to save"
+xdotool windowactivate --sync "$Q" 2>/dev/null || true
+xdotool key n
+for _ in $(seq 60); do alive || break; sleep 0.05; done
+alive && fail "N after Alt+F4 did not end the program"
+wait "$APP_PID" && rc=0 || rc=$?
+APP_PID=""
+[ "$rc" = 0 ] || fail "the program ended with status $rc"
+pass "Alt+F4 asks to save; N ends the program"
 
 # A copy of the program with no library beside it: the click shows the error
-# box and the program lives on; with the build folder on the library path the
-# copy finds the library there.
+# box and the program lives on; with a library's folder on the library path
+# the copy finds the library there.
 COPY="$OUT_DIR/copy"
 mkdir -p "$COPY"
 cp "$ZUMBLE" "$COPY/Zumble1"
@@ -176,11 +238,22 @@ alive || fail "the program ended after the error box"
 pass "without the library: the error box, and the program lives on"
 stop_program
 
+# A library on the library path whose address has Japanese in it: xdg-open
+# gets it exactly as the library gave it, not percent-encoded.
 rm -f "$OPENED"
-SDL_AUDIODRIVER=dummy LD_LIBRARY_PATH="$BUILD_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" start_program "$COPY/Zumble1"
+JAPANESE="$BUILD_DIR/tests/kovhpurl/japanese"
+[ -f "$JAPANESE/libKovhpurl.so" ] || fail "no library with a Japanese address in $JAPANESE"
+HOMEPAGE="https://ぬか堂.example.jp/ズンブル?x=1&y=2"
+SDL_AUDIODRIVER=dummy LD_LIBRARY_PATH="$JAPANESE${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" start_program "$COPY/Zumble1"
 open_version
 click_link
 wait_opened "the copy on the library path"
-pass "the copy finds the library on the system's library path"
+pass "the copy finds the library on the library path; xdg-open gets $HOMEPAGE as it is"
+# Alt+F4 closes the version dialog like OK.
+xdotool windowactivate --sync "$VER" 2>/dev/null || true
+xdotool key alt+F4
+titled_gone "$VERSION_TITLE" || fail "Alt+F4 did not close the version dialog"
+alive || fail "Alt+F4 on the version dialog ended the program"
+pass "Alt+F4 closes the version dialog"
 stop_program
 echo "screenshots in $OUT_DIR"

@@ -7,8 +7,12 @@
 #include "platform/Picture.h"
 #include "platform/QtDesktop.h"
 
+#include <QComboBox>
+#include <QFileDialog>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 class TestDesktopServices : public QObject {
     Q_OBJECT
@@ -68,6 +72,26 @@ private slots:
         qToLittleEndian<quint16>(1, bmp.data() + 26);
         qToLittleEndian<quint16>(24, bmp.data() + 28);
         QCOMPARE(number(write("huge.bmp", bmp)), 481);
+        // Nothing that is not an ordinary file is opened or read: a FIFO with
+        // no writer would block, a device would never end.
+        const QString fifo = dir.filePath("fifo.bmp");
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QCOMPARE(number(fifo), 481);
+        QCOMPARE(number("/dev/zero"), 481);
+        // A good picture at the head of a file over the size cap is not read.
+        QImage image(64, 48, QImage::Format_RGB32);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) image.setPixel(x, y, qRgb(x * 4, y * 5, (x * y) & 255));
+        const QString big = dir.filePath("big.png");
+        QVERIFY(image.save(big));
+        QVERIFY(QFile::resize(big, MaxPictureFileBytes + 1));
+        QCOMPARE(number(big), 481);
+        // A JPEG cut off part-way: libjpeg would fill the rest with grey.
+        QBuffer jpeg;
+        jpeg.open(QIODevice::WriteOnly);
+        QVERIFY(image.save(&jpeg, "JPG"));
+        QCOMPARE(number(write("cut.jpg", jpeg.data().left(jpeg.data().size() * 2 / 3))), 481);
+        QCOMPARE(LoadPicture(write("whole.jpg", jpeg.data())).size(), QSize(64, 48));
     }
 
     void existenceTestSeesOrdinaryFilesOnly() {
@@ -117,6 +141,15 @@ private slots:
         QCOMPARE(qtNameFilters("イメージ|*.bmp;*.jpg;*.gif"), QStringList({"イメージ (*.bmp *.jpg *.gif)"}));
         QCOMPARE(qtNameFilters("odd|"), QStringList({"odd ()"}));
         QCOMPARE(qtNameFilters("lonely"), QStringList());
+        // The dialog lists each description once, as given.
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        setFileDialogFilter(dialog, "イメージファイル(*.bmp;*.jpg)|*.bmp;*.jpg|ズンブルアプリVer1データファイル(*.zm1)|*.zm1");
+        const auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+        QVERIFY(types);
+        QStringList shown;
+        for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+        QCOMPARE(shown, QStringList({"イメージファイル(*.bmp;*.jpg)", "ズンブルアプリVer1データファイル(*.zm1)"}));
     }
 };
 

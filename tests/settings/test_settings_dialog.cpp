@@ -91,6 +91,11 @@ private slots:
                                s->HScroll1[5], s->Text1[0],    s->Command1[0], s->Text1[1],    s->Command1[1],
                                s->Text1[2],    s->Command1[2], s->Check1,      s->Command2[0], s->HScroll1[0]};
         QCOMPARE(QApplication::focusWidget(), s->HScroll1[0]);  // the first in the order on opening
+        // It shows the focus, before any key was pressed.
+        const QImage focused = s->HScroll1[0]->grab().toImage();
+        s->HScroll1[1]->setFocus();
+        QVERIFY(s->HScroll1[0]->grab().toImage() != focused);
+        s->HScroll1[0]->setFocus();
         for (size_t i = 1; i < std::size(expected); ++i) {
             key(Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected[i]);

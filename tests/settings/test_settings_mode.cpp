@@ -145,6 +145,17 @@ private slots:
         QCOMPARE(w->Label1->width(), 3);
     }
 
+    void zeroWidthLeavesTheWindowReachable() {
+        desk->modalScripts.push_back([&](QWidget*) {
+            s->HScroll1[0]->triggerAction(QAbstractSlider::SliderToMinimum);  // Home on 幅: no window to see
+            QVERIFY(w->testAttribute(Qt::WA_OutsideWSRange));
+        });
+        w->MnuSetSet_Click();
+        QCOMPARE(w->size(), QSize(frmBase::ReachableSide, 278));
+        QVERIFY(!w->testAttribute(Qt::WA_OutsideWSRange));
+        QCOMPARE(s->HScroll1[0]->value(), 0);  // the setting keeps what was chosen
+    }
+
     void capturedValuesRoundHalfToEven() {
         using SettingsMode::capturedValue;
         const double in[] = {2.5, 3.5, 4.5, 7.49, 7.51, 2474.5, 2475.5, -0.5, 10000.4, 10000.5, 49.5, 50.5, 1e300};

@@ -18,6 +18,14 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             line.action = CommandLine::Action::Version;
             return line;
         }
+        if (argument == u"--table" && i + 1 < arguments.size()) {
+            line.tableFile = arguments[++i];
+            continue;
+        }
+        if (argument.startsWith(u"--table=")) {
+            line.tableFile = argument.mid(8);
+            continue;
+        }
         if (argument.startsWith(u'-') && argument != u"-") continue;
         if (line.dataFile.isEmpty()) line.dataFile = argument;
     }
@@ -25,7 +33,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 }
 
 QString helpLine(const QString& program) {
-    return QStringLiteral("使い方: %1 [データファイル.zm1]  (--help この説明, --version 版数)").arg(baseName(program));
+    return QStringLiteral("使い方: %1 [データファイル.zm1] | --table 卓.zmt  (--help この説明, --version 版数)").arg(baseName(program));
 }
 
 QString versionLine(const QString& program) {

@@ -82,7 +82,7 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     layout->addLayout(commands);
     layout->addLayout(tools);
     layout->addWidget(StatusLabel);
-    resize(420, 480);
+    resize(420, 400);
 
     connect(&table_, &Table::changed, this, &HostPanel::refresh);
     refresh();

@@ -27,6 +27,8 @@
 #include <QScopedValueRollback>
 #include <QSessionManager>
 
+#include <algorithm>
+
 namespace {
 constexpr double DesignWidth = 2475;
 constexpr double DesignHeight = 4170;
@@ -134,6 +136,19 @@ void frmBase::paintEvent(QPaintEvent*) {
     if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
     // Out of the question at a quiz table (お手つき): greyed for all to see.
     if (lockedOut_) painter.fillRect(rect(), QColor(96, 96, 96, 170));
+    if (rank_ > 0) {
+        // The place in a white disc at the top-left corner, large enough to read across a room.
+        const int d = std::max(24, std::min(width(), height()) / 3);
+        QFont font = painter.font();
+        font.setPixelSize(d * 2 / 3);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(Qt::white);
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawEllipse(QRect(4, 4, d, d));
+        painter.drawText(QRect(4, 4, d, d), Qt::AlignCenter, QString::number(rank_));
+    }
 }
 
 // ---- Start-up -------------------------------------------------------------
@@ -186,6 +201,11 @@ void frmBase::showImageError(const QString& path) {
 
 void frmBase::setLockedOut(bool locked) {
     lockedOut_ = locked;
+    update();
+}
+
+void frmBase::setRank(int rank) {
+    rank_ = rank;
     update();
 }
 

@@ -54,6 +54,9 @@ public:
     // At a quiz table: a seat answered wrong and is out until the next question.
     void setLockedOut(bool locked);
     bool lockedOut() const { return lockedOut_; }
+    // At a table where several light in order: this seat's place, 0 for none.
+    void setRank(int rank);
+    int rank() const { return rank_; }
     // Ends the pressed state without touching the picture (a data file was opened).
     void ClearPressed() { IsPressed = false; }
 
@@ -91,6 +94,7 @@ private:
     Seat& seat_;
     bool IsPressed = false;
     bool lockedOut_ = false;
+    int rank_ = 0;
     bool queryingUnload_ = false;
     QImage picture_;
     QColor backColor_;

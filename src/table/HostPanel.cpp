@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace table {
 
 namespace {
@@ -91,6 +93,7 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
 void HostPanel::refresh() {
     const Round& round = table_.round();
     const bool ordered = round.mode() == Lockout::Order;
+    const QStringList devices = table_.inputs().devices();
     const int selected = SeatList->indexOfTopLevelItem(SeatList->currentItem());
     SeatList->clear();
     for (int i = 0; i < table_.seats(); ++i) {
@@ -98,8 +101,17 @@ void HostPanel::refresh() {
         for (const Press& p : round.order())
             if (p.seat == i) rank = p.rank;
         const SeatConfig& cfg = table_.seatConfig(i);
+        QStringList inputs;
+        for (const QString& binding : cfg.inputs) {
+            // A gamepad or joystick that is not plugged in is marked on its seat.
+            const bool device = binding.startsWith(u"gamepad:") || binding.startsWith(u"joystick:");
+            const QString prefix = binding.section(u':', 0, 1) + u' ';
+            const bool connected = std::any_of(devices.begin(), devices.end(),
+                                               [&](const QString& d) { return d.startsWith(prefix); });
+            inputs << (device && !connected ? binding + QStringLiteral("（未接続）") : binding);
+        }
         auto* item = new QTreeWidgetItem(SeatList, {cfg.name, stateText(round.state(i), rank, ordered),
-                                                    cfg.inputs.join(QStringLiteral(", "))});
+                                                    inputs.join(QStringLiteral(", "))});
         if (round.state(i) == SeatState::Locked) item->setForeground(1, Qt::gray);
         if (round.state(i) == SeatState::Lit) item->setForeground(1, Qt::red);
     }
@@ -116,7 +128,6 @@ void HostPanel::refresh() {
         status << QStringLiteral("「%1」のブザーを押してください。").arg(table_.seatConfig(table_.learning()).name);
     status << (table_.inputs().midiAvailable() ? QStringLiteral("MIDI: 使用できます")
                                                : QStringLiteral("MIDI: 使用できません（ALSA シーケンサがありません）"));
-    const QStringList devices = table_.inputs().devices();
     status << (devices.isEmpty() ? QStringLiteral("ゲームパッド: 接続されていません")
                                  : QStringLiteral("ゲームパッド: ") + devices.join(QStringLiteral("、")));
     StatusLabel->setText(status.join(u'\n'));

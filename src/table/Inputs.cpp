@@ -38,8 +38,7 @@ QString keyBinding(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 // Gamepads and joysticks, read on a thread of their own so that a busy UI
-// loop never delays or drops a press. SDL stamps each event; ClockMap turns
-// that into the monotonic clock.
+// loop never delays or drops a press.
 class GamepadThread : public QThread {
 public:
     explicit GamepadThread(Inputs* owner) : owner_(owner) {}
@@ -52,9 +51,18 @@ public:
 protected:
     void run() override {
         while (!isInterruptionRequested()) {
-            SDL_Event e;
-            if (!SDL_WaitEventTimeout(&e, 20)) continue;
+            // SDL reads the devices only when pumped, and stamps events in
+            // whole milliseconds: two presses a millisecond apart would come
+            // out of one pump with one stamp. Pumping every quarter of a
+            // millisecond and timing each event as it comes out tells them
+            // apart, for a fraction of a percent of one core.
+            SDL_PumpEvents();
             const int64_t received = monotonicUs();
+            SDL_Event e;
+            if (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0) {
+                QThread::usleep(250);
+                continue;
+            }
             switch (e.type) {
             case SDL_CONTROLLERDEVICEADDED: openController(e.cdevice.which); break;
             case SDL_JOYDEVICEADDED:
@@ -62,8 +70,8 @@ protected:
                 break;
             case SDL_CONTROLLERDEVICEREMOVED:
             case SDL_JOYDEVICEREMOVED: close(e.jdevice.which); break;
-            case SDL_CONTROLLERBUTTONDOWN: press(e.cbutton.which, true, e.cbutton.button, e.cbutton.timestamp, received); break;
-            case SDL_JOYBUTTONDOWN: press(e.jbutton.which, false, e.jbutton.button, e.jbutton.timestamp, received); break;
+            case SDL_CONTROLLERBUTTONDOWN: press(e.cbutton.which, true, e.cbutton.button, received); break;
+            case SDL_JOYBUTTONDOWN: press(e.jbutton.which, false, e.jbutton.button, received); break;
             default: break;
             }
         }
@@ -114,13 +122,12 @@ private:
         open_.erase(it);
         announce();
     }
-    void press(SDL_JoystickID id, bool controllerEvent, int button, Uint32 stampMs, int64_t received) {
+    void press(SDL_JoystickID id, bool controllerEvent, int button, int64_t time) {
         auto it = open_.find(id);
         // A gamepad also sends raw joystick events: take each device's own kind only.
         if (it == open_.end() || it->second.gamepad != controllerEvent) return;
         const QString binding = QStringLiteral("%1:%2:button:%3")
                                     .arg(controllerEvent ? "gamepad" : "joystick").arg(it->second.slot).arg(button);
-        const int64_t time = clock_.map(int64_t(stampMs) * 1000, received);
         QMetaObject::invokeMethod(owner_, [o = owner_, binding, time] { emit o->inputPressed(binding, time); },
                                   Qt::QueuedConnection);
     }
@@ -134,7 +141,6 @@ private:
 
     Inputs* owner_;
     std::map<SDL_JoystickID, Device> open_;
-    ClockMap clock_;
 };
 
 // Every MIDI input port, each through its own RtMidiIn; RtMidi calls back on

@@ -96,8 +96,12 @@ void Table::press(int seat, int64_t timeUs) {
 
 void Table::apply(const std::vector<Press>& decided) {
     // The sound first: nothing stands between the decision and the play command.
-    for (const Press& p : decided)
-        if (p.rank > 0) seats_[size_t(p.seat)]->Base().PressNow();
+    for (const Press& p : decided) {
+        if (p.rank == 0) continue;
+        frmBase& base = seats_[size_t(p.seat)]->Base();
+        base.PressNow();
+        if (round_.mode() == Lockout::Order) base.setRank(p.rank);
+    }
     if (!decided.empty()) emit changed();
 }
 
@@ -114,6 +118,7 @@ void Table::reset() {
     for (auto& seat : seats_) {
         StopMciSound(seat->channel());
         seat->Base().setLockedOut(false);
+        seat->Base().setRank(0);
         seat->Base().PressReset();
     }
     emit changed();
@@ -135,6 +140,7 @@ void Table::wrong() {
         if (int(i) != out && !base.Pressed()) continue;
         StopMciSound(seats_[i]->channel());
         base.PressReset();
+        base.setRank(0);
         if (int(i) == out) base.setLockedOut(true);
     }
     playHostSound(config_.rules.wrongSound);

@@ -93,6 +93,13 @@ add_custom_command(OUTPUT "${_kit}/sample.zm1"
   DEPENDS zumble-make-kit ${_kit_media}
   COMMENT "Writing the sample kit" VERBATIM)
 add_custom_target(sample_kit ALL DEPENDS "${_kit}/sample.zm1")
+# The sample quiz table beside it: the same button in four colours and four
+# pitches of the chime, teams bound to the keys 1 to 4.
+add_custom_command(OUTPUT "${_kit}/table/quiz.zmt"
+  COMMAND zumble-make-table "${_kit}/table" "${_kit}/table" ${_kit_media}
+  DEPENDS zumble-make-table ${_kit_media}
+  COMMENT "Writing the sample quiz table" VERBATIM)
+add_custom_target(sample_table ALL DEPENDS "${_kit}/table/quiz.zmt")
 install(CODE "
   set(_samples \"\${CMAKE_INSTALL_PREFIX}/${ZUMBLE_INSTALL_SAMPLEDIR}\")
   execute_process(COMMAND \"$<TARGET_FILE:zumble-make-kit>\"
@@ -101,6 +108,13 @@ install(CODE "
     RESULT_VARIABLE _rc)
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR \"writing the installed sample kit failed\")
+  endif()
+  execute_process(COMMAND \"$<TARGET_FILE:zumble-make-table>\"
+      \"\$ENV{DESTDIR}\${_samples}/table\" \"\${_samples}/table\"
+      \"\${_samples}/button_up.png\" \"\${_samples}/button_down.png\" \"\${_samples}/chime.wav\"
+    RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR \"writing the installed sample table failed\")
   endif()
 ")
 

@@ -1,10 +1,11 @@
 #pragma once
+// The one-button program's saved flag and file name: its seat's.
+#include "app/Forms.h"
+#include "app/Seat.h"
+
 #include <QString>
 
-// Application-wide state shared by the data-file commands and the exit sequence.
 namespace AppState {
-// Set by a completed Save As and never cleared during the run.
-inline bool IsSaved = false;
-// The name last chosen in the Open or Save As dialog.
-inline QString CurrentFileName;
+inline bool& IsSaved = Forms::MainSeat().IsSaved;
+inline QString& CurrentFileName = Forms::MainSeat().CurrentFileName;
 }

@@ -13,6 +13,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version(QStringLiteral("version"));
     parser.addOption(help);
     parser.addOption(version);
+    // A quiz table instead of one button.
+    const QCommandLineOption table(QStringLiteral("table"), QString(), QStringLiteral("file"));
+    parser.addOption(table);
     // -dash.zm1 is one unknown option, not the letters d, a, s and h.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Unknown options are no error here (a file manager may pass its own);
@@ -21,13 +24,14 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine line;
     if (parser.isSet(help)) line.action = CommandLine::Action::Help;
     else if (parser.isSet(version)) line.action = CommandLine::Action::Version;
+    line.tableFile = parser.value(table);
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty()) line.dataFile = files.first();
     return line;
 }
 
 QString helpLine(const QString& program) {
-    return QStringLiteral("使い方: %1 [データファイル.zm1]  (--help この説明, --version 版数)").arg(baseName(program));
+    return QStringLiteral("使い方: %1 [データファイル.zm1] | --table 卓.zmt  (--help この説明, --version 版数)").arg(baseName(program));
 }
 
 QString versionLine(const QString& program) {

@@ -1,13 +1,14 @@
 #pragma once
-// What the program was started with: `Zumble1 [FILE.zm1]`, or --help or
-// --version. A desktop's file manager passes the file a user double-clicked.
+// What the program was started with: `Zumble1 [FILE.zm1]`, a quiz table
+// `Zumble1 --table FILE.zmt`, or --help or --version. A desktop's file manager passes the file a user double-clicked.
 #include <QString>
 #include <QStringList>
 
 struct CommandLine {
     enum class Action { Run, Help, Version };
     Action action = Action::Run;
-    QString dataFile;  // empty: start with the design settings
+    QString dataFile;   // empty: start with the design settings
+    QString tableFile;  // not empty: open this quiz table instead of one button
 };
 
 // `arguments` as QCoreApplication::arguments() gives them once the

@@ -1,38 +1,19 @@
 #include "app/Forms.h"
 
-#include "button/frmBase.h"
-#include "settings/frmSetDlg.h"
-
-namespace {
-frmBase* base = nullptr;
-frmSetDlg* setDlg = nullptr;
-}  // namespace
+#include "app/Seat.h"
 
 namespace Forms {
 
-frmBase& Base() {
-    if (!base) {
-        base = new frmBase;
-        // Loading runs after the instance is registered, so that whatever the
-        // load handler touches can refer back to the window.
-        base->Form_Load();
-    }
-    return *base;
+Seat& MainSeat() {
+    // Never destroyed: its windows must not outlive the application object.
+    static Seat* seat = new Seat;
+    return *seat;
 }
 
-frmSetDlg& SetDlg() {
-    if (!setDlg) setDlg = new frmSetDlg;
-    return *setDlg;
-}
-
-bool baseLoaded() { return base != nullptr; }
-bool setDlgLoaded() { return setDlg != nullptr; }
-
-void unloadAll() {
-    delete setDlg;
-    setDlg = nullptr;
-    delete base;
-    base = nullptr;
-}
+frmBase& Base() { return MainSeat().Base(); }
+frmSetDlg& SetDlg() { return MainSeat().SetDlg(); }
+bool baseLoaded() { return MainSeat().baseLoaded(); }
+bool setDlgLoaded() { return MainSeat().setDlgLoaded(); }
+void unloadAll() { MainSeat().unload(); }
 
 }  // namespace Forms

@@ -1,10 +1,13 @@
 #pragma once
-// The program's windows, one instance each, created on first reference and
-// kept (a loaded window may be hidden).
+// The one-button program's windows: those of its single seat, created on
+// first reference and kept (a loaded window may be hidden).
 class frmBase;
 class frmSetDlg;
+class Seat;
 
 namespace Forms {
+// The program's own seat (a quiz table's seats are the table's).
+Seat& MainSeat();
 frmBase& Base();
 frmSetDlg& SetDlg();
 bool baseLoaded();

@@ -7,6 +7,7 @@
 #include "datafile/DataFileCommands.h"
 #include "platform/QtDesktop.h"
 #include "settings/frmSetDlg.h"
+#include "table/Table.h"
 
 #include <QLocale>
 
@@ -31,6 +32,13 @@ int main(int argc, char** argv) {
     setDesktop(&realDesktop);
     setUpFonts();
     loadQtTranslations(QLocale::system());
+
+    if (!line.tableFile.isEmpty()) {
+        // A quiz table: its seats, host panel and buzzers instead of the one button.
+        table::Table table;
+        if (!table.open(line.tableFile)) return 1;
+        return app.exec();
+    }
 
     frmBase& button = Forms::Base();
     button.show();

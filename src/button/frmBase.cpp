@@ -1,7 +1,6 @@
 #include "button/frmBase.h"
 
-#include "app/AppState.h"
-#include "app/Forms.h"
+#include "app/Seat.h"
 #include "button/RecognitionArea.h"
 #include "datafile/DataFileCommands.h"
 #include "platform/Desktop.h"
@@ -40,7 +39,7 @@ constexpr int HWND_NOTOPMOST = -2;
 constexpr uint32_t SWP_NOMOVE_NOSIZE = 3;
 }  // namespace
 
-frmBase::frmBase() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
+frmBase::frmBase(Seat& seat) : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), seat_(seat) {
     setObjectName(QStringLiteral("frmBase"));
     // A tool window keeps the button off the task bar; it is still the main
     // window, so closing it ends the application.
@@ -140,6 +139,21 @@ void frmBase::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), backColor_);
     if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+    // Out of the question at a quiz table (お手つき): greyed for all to see.
+    if (lockedOut_) painter.fillRect(rect(), QColor(96, 96, 96, 170));
+    if (rank_ > 0) {
+        // The place in a white disc at the top-left corner, large enough to read across a room.
+        const int d = std::max(24, std::min(width(), height()) / 3);
+        QFont font = painter.font();
+        font.setPixelSize(d * 2 / 3);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(Qt::white);
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawEllipse(QRect(4, 4, d, d));
+        painter.drawText(QRect(4, 4, d, d), Qt::AlignCenter, QString::number(rank_));
+    }
 }
 
 // ---- Start-up -------------------------------------------------------------
@@ -147,7 +161,7 @@ void frmBase::paintEvent(QPaintEvent*) {
 void frmBase::Form_Load() {
     // The settings dialog is the store of the current settings: it exists from
     // now on, hidden, for the whole run.
-    frmSetDlg& dialog = Forms::SetDlg();
+    frmSetDlg& dialog = seat_.SetDlg();
     dialog.hide();
 }
 
@@ -155,10 +169,15 @@ void frmBase::Form_Load() {
 
 void frmBase::Label1_Click() {
     if (IsPressed) return;
-    frmSetDlg& settings = Forms::SetDlg();
+    if (seat_.pressRequest) return seat_.pressRequest(-1);
+    PressNow();
+}
+
+void frmBase::PressNow() {
+    frmSetDlg& settings = seat_.SetDlg();
     const QString pressedImage = settings.Text1[1]->text();
     try {
-        PlayMciSound(settings.Text1[2]->text(), QStringLiteral("P1"), false, 0);
+        PlayMciSound(settings.Text1[2]->text(), seat_.channel(), false, 0);
         setPicture(LoadPicture(pressedImage));
         IsPressed = true;
     } catch (const RuntimeError&) {
@@ -167,7 +186,7 @@ void frmBase::Label1_Click() {
 }
 
 void frmBase::PressReset() {
-    const QString unpressedImage = Forms::SetDlg().Text1[0]->text();
+    const QString unpressedImage = seat_.SetDlg().Text1[0]->text();
     bool failed = false;
     try {
         setPicture(LoadPicture(unpressedImage));
@@ -185,11 +204,24 @@ void frmBase::showImageError(const QString& path) {
                      MsgBoxStyle::OkStop, QStringLiteral("不正な画像"));
 }
 
-void frmBase::Form_DblClick() { PressReset(); }
+void frmBase::setLockedOut(bool locked) {
+    lockedOut_ = locked;
+    update();
+}
+
+void frmBase::setRank(int rank) {
+    rank_ = rank;
+    update();
+}
+
+void frmBase::Form_DblClick() {
+    if (seat_.resetRequest) return seat_.resetRequest();
+    PressReset();
+}
 
 void frmBase::Form_KeyDown(int KeyCode, int) {
     switch (KeyCode) {
-    case 8: PressReset(); break;
+    case 8: Form_DblClick(); break;
     case 13:
     case 32: Label1_Click(); break;
     default: break;
@@ -239,7 +271,7 @@ void frmBase::Label1_MouseDown(int Button) {
 }
 
 void frmBase::MnuSetTopMost_Click() {
-    frmSetDlg& settings = Forms::SetDlg();
+    frmSetDlg& settings = seat_.SetDlg();
     if (!MnuSetTopMost->isChecked()) {
         desktop().setWindowPos(this, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE_NOSIZE);
         settings.setCheck1Value(1);
@@ -251,9 +283,9 @@ void frmBase::MnuSetTopMost_Click() {
     }
 }
 
-void frmBase::MnuFileOpen_Click() { DataFileCommands::Open(); }
-void frmBase::MnuFileSaveAs_Click() { DataFileCommands::SaveAs(); }
-void frmBase::MnuSetSet_Click() { SettingsMode::run(*this, Forms::SetDlg()); }
+void frmBase::MnuFileOpen_Click() { DataFileCommands::Open(seat_); }
+void frmBase::MnuFileSaveAs_Click() { DataFileCommands::SaveAs(seat_); }
+void frmBase::MnuSetSet_Click() { SettingsMode::run(*this, seat_.SetDlg()); }
 void frmBase::MnuHelpVersion_Click() { showVersionDialog(); }
 
 // ---- Exit -------------------------------------------------------------------
@@ -264,15 +296,17 @@ int frmBase::Form_QueryUnload() {
     // A close request arriving while the question or its save dialog is open
     // (the session ending meanwhile) is left to the request already asking.
     if (queryingUnload_) return 1;
+    // A seat of a quiz table closes with the whole table.
+    if (seat_.closeRequest) return seat_.closeRequest() ? 0 : 1;
     const QScopedValueRollback<bool> asking(queryingUnload_, true);
-    if (!AppState::IsSaved) {
+    if (!seat_.IsSaved) {
         switch (desktop().msgBox(QStringLiteral("現在の情報を保存しますか？"), MsgBoxStyle::YesNoCancelQuestion,
                                  QStringLiteral("保存確認"))) {
         case MsgBoxResult::Yes:
             MnuFileSaveAs_Click();
             // A cancelled or failed save keeps the window and its settings:
             // quitting now would lose what the user asked to keep.
-            if (!AppState::IsSaved) return 1;
+            if (!seat_.IsSaved) return 1;
             hide();
             CloseMciSounds();
             End();
@@ -288,7 +322,7 @@ int frmBase::Form_QueryUnload() {
 bool frmBase::Session_End(bool mayAsk) {
     // Without leave to ask, unsaved settings cannot be offered for saving;
     // the session ends the program on its own terms.
-    if (!mayAsk && !AppState::IsSaved) return false;
+    if (!mayAsk && !seat_.IsSaved) return false;
     return Form_QueryUnload() != 0;
 }
 

@@ -11,11 +11,13 @@
 class QAction;
 class QMenu;
 class RecognitionArea;
+class Seat;
 
 class frmBase : public QWidget {
     Q_OBJECT
 public:
-    frmBase();
+    explicit frmBase(Seat& seat);
+    Seat& seat() const { return seat_; }
 
     // Controls and the menu tree.
     RecognitionArea* Label1;
@@ -51,6 +53,15 @@ public:
     void PressReset();
     void frmZumblePressReset();
     bool Pressed() const { return IsPressed; }
+    // Plays the sound and shows the pressed picture, as an accepted press
+    // does. At a quiz table the table calls it for the seats that won.
+    void PressNow();
+    // At a quiz table: a seat answered wrong and is out until the next question.
+    void setLockedOut(bool locked);
+    bool lockedOut() const { return lockedOut_; }
+    // At a table where several light in order: this seat's place, 0 for none.
+    void setRank(int rank);
+    int rank() const { return rank_; }
     // Ends the pressed state without touching the picture (a data file was opened).
     void ClearPressed() { IsPressed = false; }
 
@@ -85,7 +96,10 @@ private:
     void resizeKeepingPlace(QSize size);
     void showImageError(const QString& path);
 
+    Seat& seat_;
     bool IsPressed = false;
+    bool lockedOut_ = false;
+    int rank_ = 0;
     bool queryingUnload_ = false;
     QImage picture_;
     QColor backColor_;

@@ -1,7 +1,6 @@
 #include "datafile/DataFileCommands.h"
 
-#include "app/AppState.h"
-#include "app/Forms.h"
+#include "app/Seat.h"
 #include "button/frmBase.h"
 #include "datafile/DataFile.h"
 #include "datafile/SettingsRecord.h"
@@ -51,9 +50,9 @@ QString applyPath(QLineEdit* box, const QString& stored, const QString& start) {
     return {};
 }
 
-void apply(const SettingsRecord& r) {
-    frmSetDlg& settings = Forms::SetDlg();
-    frmBase& base = Forms::Base();
+void apply(Seat& seat, const SettingsRecord& r) {
+    frmSetDlg& settings = seat.SetDlg();
+    frmBase& base = seat.Base();
     // Every scroll change runs RefreshWnd: the window follows value by value.
     settings.setScrollValue(0, r.WindowWidth);
     settings.setScrollValue(1, r.WindowHeight);
@@ -74,17 +73,17 @@ void apply(const SettingsRecord& r) {
 // Applies a record read from a data file. A value a control refuses, an
 // unreadable picture or a path the existence test cannot take ends it
 // quietly: what was applied stays.
-void applyTrapped(const SettingsRecord& r) {
+void applyTrapped(Seat& seat, const SettingsRecord& r) {
     try {
-        apply(r);
+        apply(seat, r);
     } catch (const RuntimeError&) {
     }
     // A file may size the window to nothing; it stays where a right-click finds it.
-    Forms::Base().keepReachable();
+    seat.Base().keepReachable();
 }
 
-SettingsRecord currentSettings() {
-    const frmSetDlg& s = Forms::SetDlg();
+SettingsRecord currentSettings(Seat& seat) {
+    const frmSetDlg& s = seat.SetDlg();
     SettingsRecord r;
     r.WindowWidth = int16_t(s.HScroll1[0]->value());
     r.WindowHeight = int16_t(s.HScroll1[1]->value());
@@ -120,8 +119,8 @@ bool refuseUnstorablePath(const SettingsRecord& r) {
 }
 
 // The common dialog with both commands' filter; nothing when the user cancelled.
-std::optional<QString> askFileName(FileDialogKind kind) {
-    CommonDialog& dialog = Forms::SetDlg().C_Dialog1;
+std::optional<QString> askFileName(Seat& seat, FileDialogKind kind) {
+    CommonDialog& dialog = seat.SetDlg().C_Dialog1;
     dialog.Flags = kind == FileDialogKind::Open ? OpenFlags : SaveFlags;
     dialog.Filter = QString::fromUtf8(DataFileCommands::Filter);
     try {
@@ -137,27 +136,27 @@ std::optional<QString> askFileName(FileDialogKind kind) {
 
 namespace DataFileCommands {
 
-void Open() {
-    if (const std::optional<QString> chosen = askFileName(FileDialogKind::Open)) OpenFile(*chosen);
+void Open(Seat& seat) {
+    if (const std::optional<QString> chosen = askFileName(seat, FileDialogKind::Open)) OpenFile(*chosen, seat);
 }
 
-void OpenFile(const QString& path) {
-    AppState::CurrentFileName = path;
+void OpenFile(const QString& path, Seat& seat) {
+    seat.CurrentFileName = path;
     try {
         const std::optional<SettingsRecord> record = decodeRecord(readDataFile(path));
         if (!record) return;  // shorter than a record: nothing applied
-        applyTrapped(*record);
+        applyTrapped(seat, *record);
     } catch (const DataFileError&) {
         // Missing, unreadable or not an ordinary file.
     }
 }
 
-void OpenStartupFile(const QString& path) {
-    AppState::CurrentFileName = path;
+void OpenStartupFile(const QString& path, Seat& seat) {
+    seat.CurrentFileName = path;
     QString reason;
     try {
         if (const std::optional<SettingsRecord> record = decodeRecord(readDataFile(path))) {
-            applyTrapped(*record);
+            applyTrapped(seat, *record);
             return;
         }
         reason = QStringLiteral("データファイルとして短すぎます。");
@@ -168,11 +167,11 @@ void OpenStartupFile(const QString& path) {
                      MsgBoxStyle::OkStop, QStringLiteral("読み込みエラー"));
 }
 
-void SaveAs() {
-    const std::optional<QString> chosen = askFileName(FileDialogKind::Save);
+void SaveAs(Seat& seat) {
+    const std::optional<QString> chosen = askFileName(seat, FileDialogKind::Save);
     if (!chosen) return;  // cancelled: nothing written
-    AppState::CurrentFileName = *chosen;
-    const SettingsRecord record = currentSettings();
+    seat.CurrentFileName = *chosen;
+    const SettingsRecord record = currentSettings(seat);
     if (refuseUnstorablePath(record)) return;
     try {
         writeDataFile(*chosen, *encodeRecord(record));
@@ -181,7 +180,7 @@ void SaveAs() {
                       QStringLiteral("\r\n") + e.reason());
         return;
     }
-    AppState::IsSaved = true;
+    seat.IsSaved = true;
 }
 
 }  // namespace DataFileCommands

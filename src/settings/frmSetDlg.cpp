@@ -1,6 +1,6 @@
 #include "settings/frmSetDlg.h"
 
-#include "app/Forms.h"
+#include "app/Seat.h"
 #include "button/RecognitionArea.h"
 #include "button/frmBase.h"
 #include "platform/Controls.h"
@@ -57,7 +57,7 @@ const char* const SoundFilter =
 
 }  // namespace
 
-frmSetDlg::frmSetDlg() : QDialog(nullptr) {
+frmSetDlg::frmSetDlg(Seat& seat) : QDialog(nullptr), seat_(seat) {
     setObjectName(QStringLiteral("frmSetDlg"));
     setWindowTitle(QStringLiteral("各種設定"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -168,7 +168,7 @@ void frmSetDlg::setCheck1Value(int value) { assignValue(Check1, value); }
 void frmSetDlg::setScrollValue(int index, int value) { assignValue(HScroll1.at(static_cast<size_t>(index)), value); }
 
 void frmSetDlg::RefreshWnd() {
-    frmBase& base = Forms::Base();
+    frmBase& base = seat_.Base();
     base.setWidth(HScroll1[0]->value());
     base.setHeight(HScroll1[1]->value());
     base.Label1->setLeft(HScroll1[2]->value());
@@ -189,7 +189,7 @@ void frmSetDlg::Command1_Click(int Index) {
         C_Dialog1.Flags = 4;
         C_Dialog1.ShowOpen();
         Text1[static_cast<size_t>(Index)]->setText(C_Dialog1.FileName);
-        Forms::Base().setPicture(LoadPicture(Text1[0]->text()));
+        seat_.Base().setPicture(LoadPicture(Text1[0]->text()));
     } catch (const RuntimeError&) {
         // A cancel or an unreadable picture ends the browse quietly; an
         // unreadable unpressed image is reported when the button is reset.
@@ -202,7 +202,7 @@ void frmSetDlg::Label4_Click(int Index) {
         C_Dialog1.Flags = 2;
         C_Dialog1.ShowColor();
         setSwatchColor(C_Dialog1.Color);
-        Forms::Base().setBackColor(C_Dialog1.Color);
+        seat_.Base().setBackColor(C_Dialog1.Color);
     } catch (const RuntimeError&) {
         // A cancelled colour dialog changes nothing.
     }
@@ -211,7 +211,7 @@ void frmSetDlg::Label4_Click(int Index) {
 void frmSetDlg::Command2_Click(int) { hide(); }
 
 void frmSetDlg::Check1_Click() {
-    frmBase& base = Forms::Base();
+    frmBase& base = seat_.Base();
     if (check1Value() == 1) {
         desktop().setWindowPos(&base, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE_NOSIZE);
         base.MnuSetTopMost->setChecked(true);

@@ -15,11 +15,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
+class Seat;
 
 class frmSetDlg : public QDialog {
     Q_OBJECT
 public:
-    frmSetDlg();
+    explicit frmSetDlg(Seat& seat);
 
     QGroupBox* Frame1;
     QGroupBox* Frame2;
@@ -66,5 +67,6 @@ protected:
 private:
     void build();
 
+    Seat& seat_;
     uint32_t swatchColor_ = 0;
 };

@@ -46,6 +46,10 @@ void PlayMciSound(const QString& path, const QString& channel, bool wait, int16_
     }
 }
 
+void StopMciSound(const QString& channel) { send(QStringLiteral("stop ") + EXEName() + channel); }
+
+void CloseMciSound(const QString& channel) { send(QStringLiteral("close ") + EXEName() + channel); }
+
 void CloseMciSounds() {
     send(QStringLiteral("close ") + EXEName() + QStringLiteral("P1"));
     send(QStringLiteral("close ") + EXEName() + QStringLiteral("P2"));

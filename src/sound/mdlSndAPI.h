@@ -13,3 +13,7 @@ void PlayMciSound(const QString& path, const QString& channel, bool wait, int16_
 
 // Closes the program's channels (P1 and P2) at exit.
 void CloseMciSounds();
+
+// One channel of a quiz table: stopped at a reset, closed at exit.
+void StopMciSound(const QString& channel);
+void CloseMciSound(const QString& channel);

@@ -1,0 +1,141 @@
+#include "table/HostPanel.h"
+
+#include "table/Table.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace table {
+
+namespace {
+
+QString stateText(SeatState state, int rank, bool ordered) {
+    switch (state) {
+    case SeatState::Armed: return QStringLiteral("待機中");
+    case SeatState::Lit: return ordered ? QStringLiteral("点灯 %1 位").arg(rank) : QStringLiteral("点灯");
+    case SeatState::Dark: return QStringLiteral("押した（消灯）");
+    case SeatState::Locked: return QStringLiteral("お手つき");
+    case SeatState::Idle: return QStringLiteral("—");
+    }
+    return {};
+}
+
+QPushButton* button(const QString& text, const QString& key, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    if (!key.isEmpty()) b->setShortcut(QKeySequence(key));
+    b->setMinimumHeight(40);
+    return b;
+}
+
+}  // namespace
+
+QString orderLine(int place, const QString& name, int64_t gapUs) {
+    if (place == 1) return QStringLiteral("1 %1").arg(name);
+    // Close races are told apart to a tenth of a millisecond.
+    const QString gap = gapUs < 10'000 ? QString::number(double(gapUs) / 1000.0, 'f', 1)
+                                       : QString::number((gapUs + 500) / 1000);
+    return QStringLiteral("%1 %2 +%3 ms").arg(place).arg(name, gap);
+}
+
+HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
+    setObjectName(QStringLiteral("HostPanel"));
+    setWindowTitle(QStringLiteral("早押し卓 — 司会"));
+    setAttribute(Qt::WA_QuitOnClose, true);
+
+    SeatList = new QTreeWidget(this);
+    SeatList->setHeaderLabels({QStringLiteral("チーム"), QStringLiteral("状態"), QStringLiteral("ブザー")});
+    SeatList->setRootIsDecorated(false);
+    SeatList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    OrderList = new QListWidget(this);
+    StatusLabel = new QLabel(this);
+    StatusLabel->setWordWrap(true);
+
+    CorrectButton = button(QStringLiteral("正解 (O)"), QStringLiteral("O"), this);
+    WrongButton = button(QStringLiteral("誤答 (X)"), QStringLiteral("X"), this);
+    ResetButton = button(QStringLiteral("リセット (R)"), QStringLiteral("R"), this);
+    LearnButton = button(QStringLiteral("ブザーを登録"), QString(), this);
+    SaveButton = button(QStringLiteral("卓を保存"), QString(), this);
+    connect(CorrectButton, &QPushButton::clicked, &table_, &Table::correct);
+    connect(WrongButton, &QPushButton::clicked, &table_, &Table::wrong);
+    connect(ResetButton, &QPushButton::clicked, &table_, &Table::reset);
+    connect(LearnButton, &QPushButton::clicked, this, [this] {
+        table_.learn(table_.learning() >= 0 ? -1 : std::max(0, SeatList->indexOfTopLevelItem(SeatList->currentItem())));
+    });
+    connect(SaveButton, &QPushButton::clicked, &table_, &Table::save);
+
+    auto* commands = new QHBoxLayout;
+    for (QPushButton* b : {CorrectButton, WrongButton, ResetButton}) commands->addWidget(b);
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(LearnButton);
+    tools->addWidget(SaveButton);
+    auto* order = new QLabel(QStringLiteral("押した順"), this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SeatList, 3);
+    layout->addWidget(order);
+    layout->addWidget(OrderList, 2);
+    layout->addLayout(commands);
+    layout->addLayout(tools);
+    layout->addWidget(StatusLabel);
+    resize(420, 400);
+
+    connect(&table_, &Table::changed, this, &HostPanel::refresh);
+    refresh();
+}
+
+void HostPanel::refresh() {
+    const Round& round = table_.round();
+    const bool ordered = round.mode() == Lockout::Order;
+    const QStringList devices = table_.inputs().devices();
+    const int selected = SeatList->indexOfTopLevelItem(SeatList->currentItem());
+    SeatList->clear();
+    for (int i = 0; i < table_.seats(); ++i) {
+        int rank = 0;
+        for (const Press& p : round.order())
+            if (p.seat == i) rank = p.rank;
+        const SeatConfig& cfg = table_.seatConfig(i);
+        QStringList inputs;
+        for (const QString& binding : cfg.inputs) {
+            // A gamepad or joystick that is not plugged in is marked on its seat.
+            const bool device = binding.startsWith(u"gamepad:") || binding.startsWith(u"joystick:");
+            const QString prefix = binding.section(u':', 0, 1) + u' ';
+            const bool connected = std::any_of(devices.begin(), devices.end(),
+                                               [&](const QString& d) { return d.startsWith(prefix); });
+            inputs << (device && !connected ? binding + QStringLiteral("（未接続）") : binding);
+        }
+        auto* item = new QTreeWidgetItem(SeatList, {cfg.name, stateText(round.state(i), rank, ordered),
+                                                    inputs.join(QStringLiteral(", "))});
+        if (round.state(i) == SeatState::Locked) item->setForeground(1, Qt::gray);
+        if (round.state(i) == SeatState::Lit) item->setForeground(1, Qt::red);
+    }
+    if (selected >= 0) SeatList->setCurrentItem(SeatList->topLevelItem(selected));
+
+    OrderList->clear();
+    const auto& presses = round.order();
+    for (size_t i = 0; i < presses.size(); ++i)
+        OrderList->addItem(orderLine(int(i) + 1, table_.seatConfig(presses[i].seat).name,
+                                     presses[i].timeUs - presses.front().timeUs));
+
+    QStringList status;
+    if (table_.learning() >= 0)
+        status << QStringLiteral("「%1」のブザーを押してください。").arg(table_.seatConfig(table_.learning()).name);
+    status << (table_.inputs().midiAvailable() ? QStringLiteral("MIDI: 使用できます")
+                                               : QStringLiteral("MIDI: 使用できません（ALSA シーケンサがありません）"));
+    status << (devices.isEmpty() ? QStringLiteral("ゲームパッド: 接続されていません")
+                                 : QStringLiteral("ゲームパッド: ") + devices.join(QStringLiteral("、")));
+    StatusLabel->setText(status.join(u'\n'));
+    LearnButton->setText(table_.learning() >= 0 ? QStringLiteral("登録をやめる") : QStringLiteral("ブザーを登録"));
+}
+
+void HostPanel::closeEvent(QCloseEvent* event) {
+    if (!table_.exit()) event->ignore();
+}
+
+}  // namespace table

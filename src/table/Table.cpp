@@ -1,0 +1,190 @@
+#include "table/Table.h"
+
+#include "app/SoundWarmUp.h"
+#include "button/frmBase.h"
+#include "datafile/DataFileCommands.h"
+#include "platform/Desktop.h"
+#include "settings/frmSetDlg.h"
+#include "sound/mdlSndAPI.h"
+#include "table/HostPanel.h"
+#include "table/InputClock.h"
+
+#include <QLineEdit>
+
+namespace table {
+
+namespace {
+const QString HostChannel = QStringLiteral("Host");
+constexpr int SeatGap = 16;  // pixels between windows laid out in a row
+}  // namespace
+
+Table::Table() {
+    settleTimer_.setSingleShot(true);
+    settleTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&settleTimer_, &QTimer::timeout, this, [this] {
+        apply(round_.settle(monotonicUs()));
+        scheduleSettle();
+    });
+    connect(&inputs_, &Inputs::inputPressed, this, &Table::onInput);
+    inputs_.setKeyFilter([this](const QString& binding) { return learning_ >= 0 || seatOf(binding) >= 0; });
+}
+
+Table::~Table() = default;
+
+bool Table::open(const QString& path) {
+    try {
+        config_ = readTableFile(path);
+    } catch (const TableFileError& e) {
+        desktop().msgBox(QStringLiteral("卓のファイルを開けませんでした。\r\n") + path + QStringLiteral("\r\n") + e.reason(),
+                         MsgBoxStyle::OkStop, QStringLiteral("読み込みエラー"));
+        return false;
+    }
+    path_ = path;
+    round_ = Round(int(config_.seats.size()), config_.rules.lockout, config_.rules.lit);
+    int nextX = 40;
+    for (size_t i = 0; i < config_.seats.size(); ++i) {
+        const SeatConfig& cfg = config_.seats[i];
+        auto seat = std::make_unique<Seat>(QStringLiteral("Seat%1").arg(i + 1));
+        const int index = int(i);
+        seat->pressRequest = [this, index](int64_t timeUs) { press(index, timeUs); };
+        seat->resetRequest = [this] { reset(); };
+        seat->closeRequest = [this] { return exit(); };
+        frmBase& base = seat->Base();
+        base.setWindowTitle(cfg.name);
+        base.move(cfg.place.value_or(QPoint(nextX, 40)));
+        base.show();
+        // A kit that is missing or short is reported, and the seat keeps the
+        // design settings, as a data file named at start-up is.
+        if (!cfg.kit.isEmpty()) DataFileCommands::OpenStartupFile(resolvePath(path, cfg.kit), *seat);
+        nextX = base.x() + base.width() + SeatGap;
+        keepSoundWarm(seat->SetDlg().Text1[2]);
+        seats_.push_back(std::move(seat));
+    }
+    panel_ = std::make_unique<HostPanel>(*this);
+    panel_->show();
+    inputs_.start();
+    connect(&inputs_, &Inputs::devicesChanged, this, &Table::changed);
+    reset();
+    return true;
+}
+
+int Table::seatOf(const QString& binding) const {
+    for (size_t i = 0; i < config_.seats.size(); ++i)
+        if (config_.seats[i].inputs.contains(binding)) return int(i);
+    return -1;
+}
+
+void Table::onInput(const QString& binding, qint64 timeUs) {
+    if (learning_ >= 0) {
+        for (SeatConfig& seat : config_.seats) seat.inputs.removeAll(binding);
+        config_.seats[size_t(learning_)].inputs << binding;
+        learning_ = -1;
+        bindingsChanged_ = true;
+        emit changed();
+        return;
+    }
+    const int seat = seatOf(binding);
+    if (seat >= 0) press(seat, timeUs);
+}
+
+void Table::press(int seat, int64_t timeUs) {
+    const int64_t now = monotonicUs();
+    apply(round_.press(seat, timeUs < 0 ? now : timeUs, now));
+    scheduleSettle();
+    emit changed();
+}
+
+void Table::apply(const std::vector<Press>& decided) {
+    // The sound first: nothing stands between the decision and the play command.
+    for (const Press& p : decided) {
+        if (p.rank == 0) continue;
+        frmBase& base = seats_[size_t(p.seat)]->Base();
+        base.PressNow();
+        if (round_.mode() == Lockout::Order) base.setRank(p.rank);
+    }
+    if (!decided.empty()) emit changed();
+}
+
+void Table::scheduleSettle() {
+    const int64_t at = round_.settleAtUs();
+    if (at < 0) return settleTimer_.stop();
+    settleTimer_.start(int(std::max<int64_t>(0, (at - monotonicUs() + 999) / 1000)));
+}
+
+void Table::reset() {
+    settleTimer_.stop();
+    learning_ = -1;
+    round_.reset();
+    for (auto& seat : seats_) {
+        StopMciSound(seat->channel());
+        seat->Base().setLockedOut(false);
+        seat->Base().setRank(0);
+        seat->Base().PressReset();
+    }
+    emit changed();
+}
+
+void Table::correct() {
+    round_.correct();
+    settleTimer_.stop();
+    playHostSound(config_.rules.correctSound);
+    emit changed();
+}
+
+void Table::wrong() {
+    const int out = round_.wrong();
+    if (out < 0) return;
+    settleTimer_.stop();
+    for (size_t i = 0; i < seats_.size(); ++i) {
+        frmBase& base = seats_[i]->Base();
+        if (int(i) != out && !base.Pressed()) continue;
+        StopMciSound(seats_[i]->channel());
+        base.PressReset();
+        base.setRank(0);
+        if (int(i) == out) base.setLockedOut(true);
+    }
+    playHostSound(config_.rules.wrongSound);
+    emit changed();
+}
+
+void Table::learn(int seat) {
+    learning_ = seat >= 0 && seat < seats() ? seat : -1;
+    emit changed();
+}
+
+void Table::playHostSound(const QString& path) {
+    if (!path.isEmpty()) PlayMciSound(resolvePath(path_, path), HostChannel, false, 0);
+}
+
+bool Table::save() {
+    for (size_t i = 0; i < seats_.size(); ++i) config_.seats[i].place = seats_[i]->Base().pos();
+    try {
+        saveTableFile(path_, config_);
+    } catch (const TableFileError& e) {
+        desktop().msgBox(QStringLiteral("卓のファイルを保存できませんでした。\r\n") + path_ + QStringLiteral("\r\n") + e.reason(),
+                         MsgBoxStyle::OkStop, QStringLiteral("保存エラー"));
+        return false;
+    }
+    bindingsChanged_ = false;
+    return true;
+}
+
+bool Table::exit() {
+    if (exiting_) return true;
+    if (bindingsChanged_) {
+        switch (desktop().msgBox(QStringLiteral("ブザーの割り当てが変わっています。卓のファイルに保存しますか？"),
+                                 MsgBoxStyle::YesNoCancelQuestion, QStringLiteral("保存確認"))) {
+        case MsgBoxResult::Yes:
+            if (!save()) return false;
+            break;
+        case MsgBoxResult::No: break;
+        default: return false;
+        }
+    }
+    exiting_ = true;
+    for (auto& seat : seats_) CloseMciSound(seat->channel());
+    CloseMciSound(HostChannel);
+    End();
+}
+
+}  // namespace table

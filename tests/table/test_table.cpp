@@ -1,0 +1,151 @@
+// A quiz table of four seats bound to keys 1-4, played through its real
+// windows: who lights, what is sent to the sound service, what the host panel
+// shows, and the host's commands, learning and exit.
+#include "ScriptedDesktop.h"
+#include "TestMedia.h"
+
+#include "app/Seat.h"
+#include "button/frmBase.h"
+#include "datafile/DataFile.h"
+#include "datafile/SettingsRecord.h"
+#include "table/HostPanel.h"
+#include "table/Table.h"
+
+#include <QtTest>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+
+using namespace table;
+
+namespace {
+
+// Kits of one colour each with their own tone; seat 4's kit is missing.
+QString makeTable(const QTemporaryDir& dir) {
+    QDir(dir.path()).mkdir(QStringLiteral("kits"));
+    QJsonArray seats;
+    const QStringList names{"チームA", "チームB", "チームC", "チームD"};
+    for (int i = 0; i < 4; ++i) {
+        const QString stem = dir.filePath(QStringLiteral("kits/%1").arg(i + 1));
+        QImage up(40, 40, QImage::Format_RGB32), down(40, 40, QImage::Format_RGB32);
+        up.fill(Qt::darkGray);
+        down.fill(QColor::fromHsv(i * 90, 255, 255));
+        up.save(stem + "up.png");
+        down.save(stem + "down.png");
+        testmedia::writeToneWav(stem + ".wav", {{440.0 * (i + 1), 0.2}});
+        SettingsRecord r;
+        r.WindowWidth = r.WindowHeight = 600;
+        r.AreaWidth = r.AreaHeight = 300;
+        r.UnpressedImagePath = stem + "up.png";
+        r.PressedImagePath = stem + "down.png";
+        r.SoundPath = stem + ".wav";
+        if (i < 3) writeDataFile(stem + ".zm1", *encodeRecord(r));
+        seats.append(QJsonObject{{"name", names[i]}, {"kit", QStringLiteral("kits/%1.zm1").arg(i + 1)},
+                                 {"inputs", QJsonArray{QStringLiteral("key:%1").arg(i + 1)}}});
+    }
+    const QByteArray json = QJsonDocument(QJsonObject{
+        {"zumbleTable", 1}, {"rules", QJsonObject{{"wrongSound", "kits/1.wav"}}}, {"seats", seats}}).toJson();
+    QFile f(dir.filePath(QStringLiteral("quiz.zmt")));
+    f.open(QIODevice::WriteOnly);
+    f.write(json);
+    return f.fileName();
+}
+
+QStringList lines(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text().section(u' ', 0, 1);
+    return out;
+}
+
+QString seatState(Table& t, int seat) { return t.panel().SeatList->topLevelItem(seat)->text(1); }
+
+}  // namespace
+
+class TestTable : public QObject {
+    Q_OBJECT
+private slots:
+    void roundWithKeysAndHostCommands() {
+        QTemporaryDir dir;
+        const QString path = makeTable(dir);
+        ScriptedDesktop desk;
+        Table t;
+        QVERIFY(t.open(path));
+        // The missing kit is reported; that seat keeps the design settings.
+        QCOMPARE(desk.calls.filter(QStringLiteral("MsgBox")).size(), 1);
+        QVERIFY(desk.calls.filter(QStringLiteral("MsgBox")).first().contains(QStringLiteral("kits/4.zm1")));
+        QCOMPARE(t.seat(0).Base().width(), 40);
+        QVERIFY(QTest::qWaitForWindowExposed(&t.seat(0).Base()));
+        const QString alias = QCoreApplication::applicationName();
+
+        desk.clear();
+        QTest::keyClick(&t.seat(0).Base(), Qt::Key_3);
+        QTest::keyClick(&t.seat(0).Base(), Qt::Key_1);
+        QVERIFY(t.seat(2).Base().Pressed());
+        QVERIFY(!t.seat(0).Base().Pressed());
+        QCOMPARE(desk.mciCommands.filter(u"Seat3").size(), 4);  // close, open, stop, play
+        QVERIFY(desk.mciCommands.last().startsWith(QStringLiteral("play %1Seat3 from 0").arg(alias)));
+        QVERIFY(desk.mciCommands.filter(u"Seat1").isEmpty());
+        QCOMPARE(lines(t.panel().OrderList), (QStringList{"1 チームC", "2 チームA"}));
+        QVERIFY(t.panel().OrderList->item(1)->text().endsWith(u" ms"));
+        QCOMPARE(seatState(t, 2), QStringLiteral("点灯"));
+        QCOMPARE(seatState(t, 0), QStringLiteral("押した（消灯）"));
+
+        // 誤答: seat 3 goes dark and grey, its sound stops; the next press wins.
+        desk.clear();
+        t.panel().WrongButton->click();
+        QVERIFY(t.seat(2).Base().lockedOut() && !t.seat(2).Base().Pressed());
+        QCOMPARE(desk.mciCommands.first(), QStringLiteral("stop %1Seat3").arg(alias));
+        QVERIFY(desk.mciCommands.filter(QStringLiteral("alias %1Host").arg(alias)).size() == 1);
+        QCOMPARE(seatState(t, 2), QStringLiteral("お手つき"));
+        QTest::keyClick(&t.seat(1).Base(), Qt::Key_3);
+        QTest::keyClick(&t.seat(1).Base(), Qt::Key_1);
+        QVERIFY(t.seat(0).Base().Pressed() && !t.seat(2).Base().Pressed());
+        QCOMPARE(lines(t.panel().OrderList), QStringList{"1 チームA"});
+
+        // 正解 ends the question; リセット arms every seat again.
+        t.panel().CorrectButton->click();
+        QTest::keyClick(&t.seat(1).Base(), Qt::Key_2);
+        QVERIFY(!t.seat(1).Base().Pressed());
+        t.panel().ResetButton->click();
+        for (int i = 0; i < 4; ++i) QVERIFY(!t.seat(i).Base().Pressed() && !t.seat(i).Base().lockedOut());
+        QCOMPARE(t.panel().OrderList->count(), 0);
+        // Backspace on a seat resets the whole table too.
+        QTest::keyClick(&t.seat(3).Base(), Qt::Key_4);
+        QVERIFY(t.seat(3).Base().Pressed());
+        QTest::keyClick(&t.seat(3).Base(), Qt::Key_Backspace);
+        QVERIFY(!t.seat(3).Base().Pressed());
+
+        // Learning binds the next input to the chosen seat, taking it from any other.
+        t.learn(1);
+        QTest::keyClick(&t.seat(0).Base(), Qt::Key_1);
+        QCOMPARE(t.seatConfig(1).inputs, (QStringList{"key:2", "key:1"}));
+        QVERIFY(t.seatConfig(0).inputs.isEmpty());
+        QVERIFY(!t.seat(1).Base().Pressed());
+
+        // Exit offers to save the new binding; Yes writes it, then the program ends.
+        desk.clear();
+        desk.msgBoxAnswers.push_back(MsgBoxResult::Yes);
+        QVERIFY_THROWS_EXCEPTION(ProcessEnded, t.panel().close());
+        QVERIFY(desk.calls.first().contains(QStringLiteral("ブザーの割り当てが変わっています")));
+        QCOMPARE(readTableFile(path).seats[1].inputs, (QStringList{"key:2", "key:1"}));
+        QCOMPARE(desk.mciCommands.filter(u"close").size(), 5);
+    }
+
+    void unusableTableOpensNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bad.zmt"));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(R"({"zumbleTable":1,"seats":[{"inputs":["key:1"]},{"inputs":["key:1"]}]})");
+        f.close();
+        ScriptedDesktop desk;
+        Table t;
+        QVERIFY(!t.open(path));
+        QCOMPARE(t.seats(), 0);
+        QCOMPARE(desk.calls.size(), 1);
+        QVERIFY(desk.calls[0].contains(QStringLiteral("入力「key:1」が1 番目の席と2 番目の席の両方に割り当てられています。")));
+    }
+};
+
+QTEST_MAIN(TestTable)
+#include "test_table.moc"

@@ -20,30 +20,6 @@ chmod +x "$BIN/xdg-open"
 export PATH="$BIN:$PATH"
 start_display
 
-# Waits for a visible window whose title is $1; prints its id.
-wait_titled() {
-    local id
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --class Zumble1 2>/dev/null || true); do
-            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
-        done
-        sleep 0.05
-    done
-    return 1
-}
-titled_gone() {
-    for _ in $(seq 100); do wait_titled_once "$1" || return 0; sleep 0.05; done
-    return 1
-}
-wait_titled_once() {
-    local id
-    for id in $(xdotool search --onlyvisible --class Zumble1 2>/dev/null || true); do
-        [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && return 0
-    done
-    return 1
-}
-# Colour of one screen pixel as RRGGBB.
-pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p'; }
 # Right-click on the button window, then the access keys of a submenu and its item.
 menu() {
     xdotool mousemove 60 60 click 3
@@ -88,7 +64,7 @@ stop_program() {
 
 SDL_AUDIODRIVER=dummy start_program "$ZUMBLE"
 AREA_X=$((20 + 32 + 100)) AREA_Y=$((20 + 180 + 64))  # inside the area, below its caption
-before=$(pixel $AREA_X $AREA_Y)
+before=$(screen_pixel $AREA_X $AREA_Y)
 [ "$before" != FFFF00 ] || fail "the area is yellow before settings mode"
 
 # Settings mode: right-click, S, S.
@@ -100,20 +76,17 @@ client_geometry "$WIN"
 [ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
 sleep 0.4
-[ "$(pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
+[ "$(screen_pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
 import -window root -crop 730x300+0+0 +repage "$OUT_DIR/settings-mode.png"
 pass "settings mode: 各種設定 at 496x249, the area yellow"
 
 # End on the focused first scroll bar: the button window becomes 10000 twips wide.
 xdotool windowactivate --sync "$DLG" 2>/dev/null || true
 width=""
+widened() { width=$(xdotool getwindowgeometry --shell "$WIN" | sed -n 's/^WIDTH=//p'); [ "$width" = 667 ]; }
 for _ in 1 2 3; do
     xdotool key End
-    for _ in $(seq 40); do
-        width=$(xdotool getwindowgeometry --shell "$WIN" | sed -n 's/^WIDTH=//p')
-        [ "$width" = 667 ] && break 2
-        sleep 0.05
-    done
+    retry 40 widened && break
 done
 [ "$width" = 667 ] || fail "End left the button window $width px wide, not 667"
 pass "End on the first scroll bar widens the window to 10000 twips (667 px)"
@@ -124,7 +97,7 @@ titled_gone "各種設定" || fail "Enter did not close the settings dialog"
 sleep 0.3
 width=$(xdotool getwindowgeometry --shell "$WIN" | sed -n 's/^WIDTH=//p')
 [ "$width" = 667 ] || fail "the window is $width px wide after OK"
-[ "$(pixel $AREA_X $AREA_Y)" != FFFF00 ] || fail "the area is still yellow after OK"
+[ "$(screen_pixel $AREA_X $AREA_Y)" != FFFF00 ] || fail "the area is still yellow after OK"
 pass "Enter closes the dialog; the window keeps 667 px; the area is invisible again"
 
 # Right-click, H, V: the version dialog, moved clear of the button window;
@@ -138,7 +111,7 @@ open_version() {
 }
 click_link() { xdotool mousemove $((X + 104 + 40)) $((Y + 121 + 7)) click 1; }
 wait_opened() {
-    for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
+    retry 100 test -s "$OPENED" || true
     [ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "$1: xdg-open got '$(cat "$OPENED" 2>/dev/null)', not '$HOMEPAGE'"
 }
 
@@ -147,7 +120,7 @@ open_version
 import -window root -crop $((WIDTH + 40))x$((HEIGHT + 60))+$((X - 20))+$((Y - 40)) +repage "$OUT_DIR/version.png"
 click_link
 wait_opened "the link"
-wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed after the link"
+titled "$VERSION_TITLE" >/dev/null || fail "the version dialog closed after the link"
 pass "the link hands $HOMEPAGE to xdg-open; the dialog stays"
 xdotool windowactivate --sync "$VER" 2>/dev/null || true
 xdotool key Return
@@ -171,7 +144,7 @@ import -window root "$OUT_DIR/error-box.png"
 xdotool windowactivate --sync "$BOX" 2>/dev/null || true
 xdotool key Return
 titled_gone "Kovhpurl.dllのエラー" || fail "the error box did not close"
-wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed with the error box"
+titled "$VERSION_TITLE" >/dev/null || fail "the version dialog closed with the error box"
 alive || fail "the program ended after the error box"
 pass "without the library: the error box, and the program lives on"
 stop_program

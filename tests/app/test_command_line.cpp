@@ -1,6 +1,7 @@
 // Starting with a data file: what the arguments mean, and the file opened
 // after start-up as the Open command would, or reported when it cannot be.
 #include "FreshWindows.h"
+#include "Kit.h"
 #include "app/AppState.h"
 #include "app/CommandLine.h"
 #include "button/frmBase.h"
@@ -16,20 +17,11 @@
 
 #include <sys/stat.h>
 
-class TestCommandLine : public QObject {
+class TestCommandLine : public WindowTest {
     Q_OBJECT
     QTemporaryDir dir;
-    FreshWindows fresh;
-
-    bool write(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    }
 
 private slots:
-    void init() { QVERIFY(fresh.start()); }
-    void cleanup() { fresh.stop(); }
-
     void argumentsChooseWhatHappens() {
         const auto parse = [](QStringList args) { return parseCommandLine(QStringList{"/usr/bin/Zumble1"} + args); };
         QCOMPARE(parse({}).action, CommandLine::Action::Run);
@@ -50,32 +42,24 @@ private slots:
 
     void goodFileOpensAsTheOpenCommandDoes() {
         const QString image = dir.filePath("up.png");
-        QImage picture(30, 20, QImage::Format_RGB32);
-        picture.fill(Qt::green);
-        QVERIFY(picture.save(image));
-        SettingsRecord r;
-        r.WindowWidth = 1500;
-        r.WindowHeight = 1200;
-        r.BackgroundColor = 0x00FF0000;
-        r.AreaWidth = 600;
-        r.AreaHeight = 450;
-        r.UnpressedImagePath = image;
-        r.SoundPath = dir.filePath("gone.wav");
-        const QString kit = dir.filePath("kit.zm1");
-        QVERIFY(write(kit, *encodeRecord(r)));
+        QVERIFY(kit::solid(30, 20, Qt::green).save(image));
+        const QString kitFile = dir.filePath("kit.zm1");
+        QVERIFY(kit::writeRecord(kitFile, {.WindowWidth = 1500, .WindowHeight = 1200, .BackgroundColor = 0x00FF0000,
+                                       .AreaWidth = 600, .AreaHeight = 450, .UnpressedImagePath = image, .PressedImagePath = {},
+                                       .SoundPath = dir.filePath("gone.wav")}));
 
-        fresh.base->Form_KeyDown(13, 0);  // pressed before the file is opened
-        QVERIFY(fresh.base->Pressed());
-        fresh.desk->clear();
-        DataFileCommands::OpenStartupFile(kit);
-        QCOMPARE(fresh.base->size(), QSize(100, 80));
-        QCOMPARE(fresh.base->BackColor(), 0x00FF0000u);
-        QCOMPARE(fresh.base->Picture().size(), QSize(30, 20));
-        QCOMPARE(fresh.settings->Text1[0]->text(), image);
-        QCOMPARE(AppState::CurrentFileName, kit);
-        QVERIFY(!fresh.base->Pressed());
+        w->Form_KeyDown(13, 0);  // pressed before the file is opened
+        QVERIFY(w->Pressed());
+        desk->clear();
+        DataFileCommands::OpenStartupFile(kitFile);
+        QCOMPARE(w->size(), QSize(100, 80));
+        QCOMPARE(w->BackColor(), 0x00FF0000u);
+        QCOMPARE(w->Picture().size(), QSize(30, 20));
+        QCOMPARE(s->Text1[0]->text(), image);
+        QCOMPARE(AppState::CurrentFileName, kitFile);
+        QVERIFY(!w->Pressed());
         // Only the missing sound is reported, as Open reports it.
-        QCOMPARE(fresh.desk->calls,
+        QCOMPARE(desk->calls,
                  QStringList{"MsgBox 16 指定ファイル未発見 データファイルに記録しているサウンドファイル名:" +
                              dir.filePath("gone.wav") + " が\r\n見つかりませんでした。再度指定してください。"});
     }
@@ -84,7 +68,7 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
         const QString shortFile = dir.filePath("short.zm1");
-        QVERIFY(write(shortFile, QByteArray(23, '\0')));
+        QVERIFY(kit::write(shortFile, QByteArray(23, '\0')));
         const QString fifo = dir.filePath("pipe.zm1");
         QVERIFY(QFile::exists(fifo) || mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         QTest::newRow("short") << shortFile << "データファイルとして短すぎます。";
@@ -98,13 +82,13 @@ private slots:
     void unusableFileIsReportedAndNothingApplied() {
         QFETCH(QString, path);
         QFETCH(QString, reason);
-        fresh.desk->clear();
+        desk->clear();
         DataFileCommands::OpenStartupFile(path);
-        QCOMPARE(fresh.desk->calls, QStringList{"MsgBox 16 読み込みエラー データファイルを開けませんでした。\r\n" + path +
+        QCOMPARE(desk->calls, QStringList{"MsgBox 16 読み込みエラー データファイルを開けませんでした。\r\n" + path +
                                                 "\r\n" + reason});
         // The design window and store are untouched, and no file was made.
-        QCOMPARE(fresh.base->size(), QSize(165, 278));
-        QCOMPARE(fresh.settings->HScroll1[0]->value(), 0);
+        QCOMPARE(w->size(), QSize(165, 278));
+        QCOMPARE(s->HScroll1[0]->value(), 0);
         QVERIFY(!QFile::exists(dir.filePath("absent.zm1")));
     }
 };

@@ -33,12 +33,9 @@ private:
 };
 }  // namespace
 
-class TestExitSequence : public QObject {
+class TestExitSequence : public WindowTest {
     Q_OBJECT
     QTemporaryDir dir;
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
     std::unique_ptr<HideLog> hides;
     QStringList closeSound;
 
@@ -48,26 +45,24 @@ private slots:
         closeSound = {"mci close " + EXEName() + "P1", "mci close " + EXEName() + "P2"};
     }
     void init() {
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
+        WindowTest::init();
         AppState::IsSaved = false;
         hides = std::make_unique<HideLog>(desk->calls);
         w->installEventFilter(hides.get());
     }
     void cleanup() {
-        fresh.stop();
+        WindowTest::cleanup();
         hides.reset();
     }
 
     void cancelKeepsEverythingAndAsksAgain() {
-        fresh.settings->setScrollValue(0, 3000);
+        s->setScrollValue(0, 3000);
         desk->msgBoxAnswers = {MsgBoxResult::Cancel, MsgBoxResult::Cancel};
         QCOMPARE(w->Form_QueryUnload(), 1);
         w->MnuFileExit_Click();
         QCOMPARE(desk->calls, QStringList({Question, Question}));
         QVERIFY(w->isVisible());
-        QCOMPARE(fresh.settings->HScroll1[0]->value(), 3000);
+        QCOMPARE(s->HScroll1[0]->value(), 3000);
     }
 
     void noClosesTheSoundThenHides() {
@@ -90,7 +85,7 @@ private slots:
     void yesWithoutASaveKeepsTheWindow() {
         // The save dialog cancelled, then a save that fails: the window stays
         // with its settings, and the next close asks again.
-        fresh.settings->setScrollValue(0, 3000);
+        s->setScrollValue(0, 3000);
         desk->msgBoxAnswers = {MsgBoxResult::Yes, MsgBoxResult::Yes, MsgBoxResult::Ok, MsgBoxResult::Cancel};
         desk->fileAnswers = {std::nullopt, dir.path()};
         QCOMPARE(w->Form_QueryUnload(), 1);
@@ -102,7 +97,7 @@ private slots:
         QCOMPARE(desk->calls[5], Question);
         QVERIFY(w->isVisible());
         QVERIFY(!AppState::IsSaved);
-        QCOMPARE(fresh.settings->HScroll1[0]->value(), 3000);
+        QCOMPARE(s->HScroll1[0]->value(), 3000);
     }
 
     void savedRunEndsWithoutAQuestion() {

@@ -11,17 +11,10 @@
 #include <QMenu>
 #include <QtTest>
 
-class TestPictureAndPopup : public QObject {
+class TestPictureAndPopup : public WindowTest {
     Q_OBJECT
-    FreshWindows fresh;
-    frmBase* w = nullptr;
 
 private slots:
-    void init() {
-        QVERIFY(fresh.start());
-        w = fresh.base;
-    }
-    void cleanup() { fresh.stop(); }
 
     void pictureDrawnAtTheTopLeftAtItsOwnSize() {
         // Four quadrants, so a stretched or moved picture shows.
@@ -88,7 +81,7 @@ private slots:
             return true;
         });
         real.popupMenu(w, &menu);
-        setDesktop(fresh.desk.get());
+        setDesktop(desk);
         QVERIFY(closed);
         QCOMPARE(chosen, QStringList({"second"}));
     }

@@ -17,12 +17,10 @@
 
 using testmedia::DiskAudio;
 
-class TestPressAudio : public QObject {
+class TestPressAudio : public WindowTest {
     Q_OBJECT
     QTemporaryDir dir;
     QString out;
-    FreshWindows fresh;
-    frmBase* w = nullptr;
 
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
     void setSound(const QString& p) { Forms::SetDlg().Text1[2]->setText(p); }
@@ -49,14 +47,13 @@ private slots:
     void cleanupTestCase() { MciService::instance().shutdown(); }
 
     void init() {
-        QVERIFY(fresh.start(false));
-        fresh.desk->useRealMci();
-        w = fresh.base;
+        show = false;
+        WindowTest::init();
+        desk->useRealMci();
         // Silence whatever an earlier case left playing, so each case hears only itself.
         CloseMciSounds();
         QThread::msleep(100);
     }
-    void cleanup() { fresh.stop(); }
 
     void pressSoundsEachFormat_data() {
         QTest::addColumn<QString>("file");
@@ -99,7 +96,7 @@ private slots:
             // The press itself goes on: the picture and the latch do not depend on the sound.
             QVERIFY(w->Pressed());
             QVERIFY2(heardSince(from, 300).silent(), name);
-            QVERIFY(!fresh.desk->calls.join('\n').contains("MsgBox"));
+            QVERIFY(!desk->calls.join('\n').contains("MsgBox"));
         }
     }
 };

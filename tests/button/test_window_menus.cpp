@@ -32,12 +32,8 @@ QStringList visibleTree(QMenu* menu, const QString& indent = {}) {
 }
 }  // namespace
 
-class TestWindowMenus : public QObject {
+class TestWindowMenus : public WindowTest {
     Q_OBJECT
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
-    frmSetDlg* s = nullptr;
 
     void chooseFromPopup(const QString& item) {
         desk->popupChoices.push_back(item);
@@ -46,13 +42,6 @@ class TestWindowMenus : public QObject {
     }
 
 private slots:
-    void init() {
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
-        s = fresh.settings;
-    }
-    void cleanup() { fresh.stop(); }
 
     void popupShowsThreeMenusAndHidesNew() {
         QCOMPARE(visibleTree(w->MnuPopUp),

@@ -3,6 +3,7 @@
 // controls, the bytes on disk, and every write fault a user can meet, with
 // targets that fail even for root.
 #include "FreshWindows.h"
+#include "Kit.h"
 #include "app/AppState.h"
 #include "button/RecognitionArea.h"
 #include "button/frmBase.h"
@@ -30,11 +31,6 @@ namespace {
 const QString Filter = QStringLiteral("ズンブルアプリVer1データファイル(*.zm1)|*.zm1");
 const QString EmptyRecordHex = QStringLiteral("000000000000000000000000320032000000000000000000");
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 QString missing(const QString& kind, const QString& path) {
     return "MsgBox 16 指定ファイル未発見 データファイルに記録している" + kind + "ファイル名:" + path +
            " が\r\n見つかりませんでした。再度指定してください。";
@@ -51,36 +47,16 @@ public:
 };
 }  // namespace
 
-class TestDataFileCommands : public QObject {
+class TestDataFileCommands : public WindowTest {
     Q_OBJECT
     QTemporaryDir dir;
     QString up, down, sound, notImage;
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
-    frmSetDlg* s = nullptr;
 
     QString path(const QString& name) const { return dir.filePath(name); }
-    void writeFile(const QString& p, const QByteArray& bytes) {
-        QFile f(p);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    QByteArray record(const SettingsRecord& r) { return encodeRecord(r).value(); }
     SettingsRecord full() const {
-        SettingsRecord r;
-        r.WindowWidth = 3000;
-        r.WindowHeight = 1500;
-        r.BackgroundColor = 0x00336699;
-        r.AreaLeft = 150;
-        r.AreaTop = 300;
-        r.AreaWidth = 900;
-        r.AreaHeight = 600;
-        r.UnpressedImagePath = up;
-        r.PressedImagePath = down;
-        r.SoundPath = sound;
-        r.AlwaysOnTop = 1;
-        return r;
+        return {.WindowWidth = 3000, .WindowHeight = 1500, .BackgroundColor = 0x00336699, .AreaLeft = 150,
+                .AreaTop = 300, .AreaWidth = 900, .AreaHeight = 600, .UnpressedImagePath = up,
+                .PressedImagePath = down, .SoundPath = sound, .AlwaysOnTop = 1};
     }
     void saveAs(const QString& target) {
         desk->fileAnswers.push_back(target);
@@ -106,10 +82,7 @@ class TestDataFileCommands : public QObject {
         fresh.stop();
         AppState::IsSaved = false;
         AppState::CurrentFileName.clear();
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
-        s = fresh.settings;
+        QVERIFY(WindowTest::restart());
     }
 
 private slots:
@@ -119,24 +92,17 @@ private slots:
         down = path("down.png");
         sound = path("音.wav");
         notImage = path("note.gif");
-        QImage red(40, 30, QImage::Format_RGB32);
-        red.fill(Qt::red);
-        QVERIFY(red.save(up));
-        QVERIFY(red.save(down));
-        writeFile(sound, "RIFF");
-        writeFile(notImage, "not a picture");
+        QVERIFY(kit::solid(40, 30, Qt::red).save(up) && kit::solid(40, 30, Qt::red).save(down));
+        QVERIFY(kit::write(sound, "RIFF"));
+        QVERIFY(kit::write(notImage, "not a picture"));
     }
 
     void init() {
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
-        s = fresh.settings;
+        WindowTest::init();
         AppState::IsSaved = false;
         AppState::CurrentFileName.clear();
         s->C_Dialog1.FileName.clear();
     }
-    void cleanup() { fresh.stop(); }
 
     void cancelsChangeNothing() {
         DataFileCommands::Open();
@@ -152,7 +118,7 @@ private slots:
     void saveAfterStartUpStoresBlackAndRemembersTheName() {
         const QString target = path("start");  // no extension: used as typed
         saveAs(target);
-        QCOMPARE(readAll(target).toHex().toUpper(), EmptyRecordHex.toLatin1());
+        QCOMPARE(kit::read(target).toHex().toUpper(), EmptyRecordHex.toLatin1());
         QVERIFY(AppState::IsSaved);
         QCOMPARE(AppState::CurrentFileName, target);
         // The next dialog opens on the name last chosen, Open's too.
@@ -173,7 +139,7 @@ private slots:
     void roundTripRestoresAllElevenSettings() {
         // Settings as a user makes them, then saved over a longer old file.
         const QString target = path("kit.zm1");
-        writeFile(target, QByteArray(300, 'Z'));
+        QVERIFY(kit::write(target, QByteArray(300, 'Z')));
         const QStringList before = entries();
         QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         const SettingsRecord r = full();
@@ -188,9 +154,9 @@ private slots:
         desk->clear();
         saveAs(target);
         QCOMPARE(desk->calls.size(), 1);
-        const QByteArray bytes = readAll(target);
-        QCOMPARE(bytes.left(bytes.size() - (300 - record(r).size())), record(r));
-        QCOMPARE(bytes.mid(record(r).size()), QByteArray(300 - record(r).size(), 'Z'));
+        const QByteArray bytes = kit::read(target);
+        QCOMPARE(bytes.left(bytes.size() - (300 - kit::record(r).size())), kit::record(r));
+        QCOMPARE(bytes.mid(kit::record(r).size()), QByteArray(300 - kit::record(r).size(), 'Z'));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0640u);
@@ -221,7 +187,7 @@ private slots:
         QVERIFY(!AppState::IsSaved);
         // Saving again gives the same bytes: nothing was lost on the way.
         saveAs(path("again.zm1"));
-        QCOMPARE(readAll(path("again.zm1")), record(r));
+        QCOMPARE(kit::read(path("again.zm1")), kit::record(r));
     }
 
     void missingFilesAreReportedInOrder() {
@@ -229,7 +195,7 @@ private slots:
         r.UnpressedImagePath = path("gone.png");
         r.PressedImagePath = dir.path();  // a folder counts as missing
         r.SoundPath = path("gone.wav");
-        writeFile(path("missing.zm1"), record(r));
+        QVERIFY(kit::write(path("missing.zm1"), kit::record(r)));
         w->setPicture(QImage(5, 5, QImage::Format_RGB32));
         open(path("missing.zm1"));
         QCOMPARE(desk->calls.mid(1), QStringList({missing("画像", r.UnpressedImagePath),
@@ -247,8 +213,8 @@ private slots:
         QVERIFY(QFile::copy(up, wave));
         SettingsRecord r = full();
         r.UnpressedImagePath = wave;
-        writeFile(path("wave.zm1"), record(r));
-        QVERIFY(!decodeRecord(readAll(path("wave.zm1")))->UnpressedImagePath.contains(QChar(0x301C)));
+        QVERIFY(kit::write(path("wave.zm1"), kit::record(r)));
+        QVERIFY(!decodeRecord(kit::read(path("wave.zm1")))->UnpressedImagePath.contains(QChar(0x301C)));
         open(path("wave.zm1"));
         QCOMPARE(s->Text1[0]->text(), wave);
         QCOMPARE(w->Picture().size(), QSize(40, 30));
@@ -262,7 +228,7 @@ private slots:
         s->Text1[2]->setText("before2");
         SettingsRecord r = full();
         r.UnpressedImagePath = notImage;
-        writeFile(path("bad.zm1"), record(r));
+        QVERIFY(kit::write(path("bad.zm1"), kit::record(r)));
         desk->clear();
         open(path("bad.zm1"));
         QCOMPARE(desk->calls.size(), 1);
@@ -278,7 +244,7 @@ private slots:
         SettingsRecord r = full();
         r.WindowWidth = 0;
         r.AreaWidth = 49;  // below the scroll bar's 50
-        writeFile(path("range.zm1"), record(r));
+        QVERIFY(kit::write(path("range.zm1"), kit::record(r)));
         open(path("range.zm1"));
         QCOMPARE(s->HScroll1[0]->value(), 0);
         // No width is no window: it stays where a right-click reaches it.
@@ -291,7 +257,7 @@ private slots:
 
         r = full();
         r.AlwaysOnTop = 3;
-        writeFile(path("check.zm1"), record(r));
+        QVERIFY(kit::write(path("check.zm1"), kit::record(r)));
         open(path("check.zm1"));
         QCOMPARE(s->Text1[2]->text(), sound);
         QCOMPARE(s->check1Value(), 0);
@@ -301,7 +267,7 @@ private slots:
         open(path("typed-name.zm1"));
         QVERIFY(!QFile::exists(path("typed-name.zm1")));
         QCOMPARE(AppState::CurrentFileName, path("typed-name.zm1"));
-        writeFile(path("short.zm1"), record(full()).left(23));
+        QVERIFY(kit::write(path("short.zm1"), kit::record(full()).left(23)));
         open(path("short.zm1"));
         open(dir.path());
         QCOMPARE(s->HScroll1[0]->value(), 0);
@@ -328,24 +294,24 @@ private slots:
         // A kernel setting refuses writes even to root: no permission (or a
         // read-only medium where /proc/sys is mounted so).
         const QString setting = QStringLiteral("/proc/sys/kernel/ostype");
-        const QByteArray before = readAll(setting);
+        const QByteArray before = kit::read(setting);
         desk->clear();
         saveAs(setting);
         QCOMPARE(desk->calls.size(), 2);
         QVERIFY2(desk->calls[1].endsWith(setting + "\r\nアクセスが拒否されました。") ||
                      desk->calls[1].endsWith(setting + "\r\n書き込み禁止のメディアです。"),
                  qPrintable(desk->calls[1]));
-        QCOMPARE(readAll(setting), before);
+        QCOMPARE(kit::read(setting), before);
         QVERIFY(!AppState::IsSaved);
 
         // Where no temporary file can be made beside an existing file, it is
         // written in place: the thread's name takes the record's first bytes.
-        const QByteArray name = readAll("/proc/thread-self/comm");
+        const QByteArray name = kit::read("/proc/thread-self/comm");
         s->setScrollValue(0, 'A');
         desk->clear();
         saveAs("/proc/thread-self/comm");
-        const QByteArray renamed = readAll("/proc/thread-self/comm");
-        writeFile("/proc/thread-self/comm", name.trimmed());
+        const QByteArray renamed = kit::read("/proc/thread-self/comm");
+        kit::write("/proc/thread-self/comm", name.trimmed());
         QCOMPARE(desk->calls.size(), 1);
         QCOMPARE(renamed, QByteArray("A\n"));
         QVERIFY(AppState::IsSaved);
@@ -364,7 +330,7 @@ private slots:
     void fullDiskLeavesTheOldFileUntouched() {
         const QString target = path("full.zm1");
         const QByteArray old(100, 'O');
-        writeFile(target, old);
+        QVERIFY(kit::write(target, old));
         const QStringList before = entries();
         s->Text1[0]->setText(up);  // a record of more than 10 bytes
         // A file size limit makes writes fail as a full disk does, for root too.
@@ -378,7 +344,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         expectSaveError(target, "ディスクの空き容量が足りません。");
-        QCOMPARE(readAll(target), old);
+        QCOMPARE(kit::read(target), old);
         QCOMPARE(entries(), before);
         QVERIFY(QFile::remove(target));
     }

@@ -11,20 +11,10 @@ namespace {
 QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 
 // The design geometry, yellow, one image, a Japanese sound name, on top.
-SettingsRecord designRecord() {
-    SettingsRecord r;
-    r.WindowWidth = 2475;
-    r.WindowHeight = 4170;
-    r.BackgroundColor = 0x0000FFFF;
-    r.AreaLeft = 480;
-    r.AreaTop = 2700;
-    r.AreaWidth = 1575;
-    r.AreaHeight = 1020;
-    r.UnpressedImagePath = QStringLiteral("C:\\b1.bmp");
-    r.SoundPath = QStringLiteral("C:\\音.wav");
-    r.AlwaysOnTop = 1;
-    return r;
-}
+const SettingsRecord Design = {.WindowWidth = 2475, .WindowHeight = 4170, .BackgroundColor = 0x0000FFFF, .AreaLeft = 480,
+                               .AreaTop = 2700, .AreaWidth = 1575, .AreaHeight = 1020,
+                               .UnpressedImagePath = QStringLiteral("C:\\b1.bmp"), .PressedImagePath = {},
+                               .SoundPath = QStringLiteral("C:\\音.wav"), .AlwaysOnTop = 1};
 
 const QByteArray DesignBytes = hex("AB09 4A10 FFFF0000 E001 8C0A 2706 FC03 0900 433A5C62312E626D70 0000 0900 "
                                    "433A5C89B92E776176 0100");
@@ -35,34 +25,25 @@ class TestSettingsRecord : public QObject {
 private slots:
     void designRecordIsExactly42Bytes() {
         QCOMPARE(DesignBytes.size(), 42);
-        QCOMPARE(encodeRecord(designRecord()).value(), DesignBytes);
+        QCOMPARE(encodeRecord(Design).value(), DesignBytes);
         size_t used = 0;
-        QCOMPARE(decodeRecord(DesignBytes, &used).value(), designRecord());
+        QCOMPARE(decodeRecord(DesignBytes, &used).value(), Design);
         QCOMPARE(used, size_t(42));
     }
 
     void emptyRecordIs24Bytes() {
-        SettingsRecord r;
-        r.AreaWidth = 50;
-        r.AreaHeight = 50;
+        const SettingsRecord r = {.AreaWidth = 50, .AreaHeight = 50, .UnpressedImagePath = {}, .PressedImagePath = {}, .SoundPath = {}};
         const QByteArray bytes = encodeRecord(r).value();
         QCOMPARE(bytes, hex("0000 0000 00000000 0000 0000 3200 3200 0000 0000 0000 0000"));
         QCOMPARE(decodeRecord(bytes).value(), r);
     }
 
     void extremeValuesRoundTrip() {
-        SettingsRecord r;
-        r.WindowWidth = -1;
-        r.WindowHeight = -32768;
-        r.BackgroundColor = 0xFF123456;
-        r.AreaLeft = 32767;
-        r.AreaTop = -5;
-        r.AreaWidth = 0;
-        r.AreaHeight = 10001;
-        r.UnpressedImagePath = QStringLiteral("/tmp/ボタン 〜 ①.png");
-        r.PressedImagePath = QString(MaxStoredPathBytes, QLatin1Char('x'));
-        r.SoundPath = QStringLiteral("音");
-        r.AlwaysOnTop = -1;
+        const SettingsRecord r = {.WindowWidth = -1, .WindowHeight = -32768, .BackgroundColor = 0xFF123456,
+                                  .AreaLeft = 32767, .AreaTop = -5, .AreaWidth = 0, .AreaHeight = 10001,
+                                  .UnpressedImagePath = QStringLiteral("/tmp/ボタン 〜 ①.png"),
+                                  .PressedImagePath = QString(MaxStoredPathBytes, QLatin1Char('x')),
+                                  .SoundPath = QStringLiteral("音"), .AlwaysOnTop = -1};
         const QByteArray bytes = encodeRecord(r).value();
         QCOMPARE(bytes.left(8), hex("FFFF0080563412FF"));
         QCOMPARE(bytes.size(), 24 + 21 + MaxStoredPathBytes + 2);
@@ -87,15 +68,13 @@ private slots:
         QCOMPARE(problem, PathProblem::Unrepresentable);
         QVERIFY(!encodePath(QString(MaxStoredPathBytes / 2 + 1, QChar(0x97F3)), &problem));  // 音, 2 bytes each
         QCOMPARE(problem, PathProblem::TooLong);
-        SettingsRecord r;
-        r.SoundPath = QStringLiteral("über.wav");
-        QVERIFY(!encodeRecord(r));
+        QVERIFY(!encodeRecord({.UnpressedImagePath = {}, .PressedImagePath = {}, .SoundPath = QStringLiteral("über.wav")}));
     }
 
     void bytesAfterTheRecordAreIgnored() {
         const QByteArray longer = DesignBytes + QByteArray("stale tail", 10);
         size_t used = 0;
-        QCOMPARE(decodeRecord(longer, &used).value(), designRecord());
+        QCOMPARE(decodeRecord(longer, &used).value(), Design);
         QCOMPARE(used, size_t(42));
     }
 

@@ -87,13 +87,8 @@ sleep 0.4
 xdotool key f
 sleep 0.3
 xdotool key x
-for _ in $(seq 100); do xdotool search --onlyvisible --name '^保存確認$' >/dev/null 2>&1 && break; sleep 0.05; done
-xdotool search --onlyvisible --name '^保存確認$' >/dev/null 2>&1 || fail "Exit did not ask to save"
+wait_titled 保存確認 >/dev/null || fail "Exit did not ask to save"
 xdotool key n
-for _ in $(seq 60); do alive || break; sleep 0.05; done
-alive && fail "Exit did not end the program"
-wait "$APP_PID" && rc=0 || rc=$?
-APP_PID=""
-[ "$rc" = 0 ] || fail "the program ended with status $rc"
+expect_clean_end Exit
 pass "Exit ends the program (status 0)"
 echo "screenshots in $OUT_DIR"

@@ -36,25 +36,24 @@ wait_pixel $DOME_X $DOME_Y '[ "${P:0:2}" = "FF" ] && [ "${P:2:2}" \> "A0" ]' || 
 import -window root -crop 165x278+40+40 +repage "$OUT_DIR/sample-lit.png"
 # The chime reaches the audio output: its peak rises well above silence.
 peak=0
-for _ in $(seq 60); do
+loud() {
     peak=$(sox -t raw -r 44100 -e signed -b 16 -c 2 "$AUDIO" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
-    awk -v p="${peak:-0}" 'BEGIN {exit !(p > 0.1)}' && break
-    sleep 0.1
-done
-awk -v p="${peak:-0}" 'BEGIN {exit !(p > 0.1)}' || fail "the chime was not played (peak ${peak:-none})"
+    awk -v p="${peak:-0}" 'BEGIN {exit !(p > 0.1)}'
+}
+retry 120 loud || fail "the chime was not played (peak ${peak:-none})"
 pass "Space lights the button and plays the chime (peak $peak)"
 kill "$APP_PID"; wait "$APP_PID" 2>/dev/null || true
 
 # A data file that is not there: a stop message, then the design window.
 SDL_AUDIODRIVER=dummy "$ZUMBLE" "$WORK/nowhere.zm1" >"$OUT_DIR/sample-missing.log" 2>&1 &
 APP_PID=$!
-BOX=$(wait_title 読み込みエラー) || fail "no message for a missing data file"
+BOX=$(wait_titled 読み込みエラー) || fail "no message for a missing data file"
 for _ in 1 2 3; do  # the box may not have the focus at once
     xdotool windowactivate --sync "$BOX" 2>/dev/null || true
     xdotool key Return
-    for _ in $(seq 40); do xdotool search --onlyvisible --name '^読み込みエラー$' >/dev/null 2>&1 || break 2; sleep 0.05; done
+    titled_gone 読み込みエラー 40 && break
 done
-! xdotool search --onlyvisible --name '^読み込みエラー$' >/dev/null 2>&1 || fail "the message did not close"
+not_titled 読み込みエラー || fail "the message did not close"
 WIN=$(wait_window Zumble1) || fail "no button window after the message"
 eval "$(xdotool getwindowgeometry --shell "$WIN")"
 [ "$WIDTH" = 165 ] && [ "$HEIGHT" = 278 ] || fail "the window after a missing file is ${WIDTH}x${HEIGHT}"

@@ -44,11 +44,8 @@ env -u LD_LIBRARY_PATH XDG_RUNTIME_DIR="$WORK/runtime" SDL_AUDIODRIVER=dummy "$P
     >"$OUT_DIR/installed2.log" 2>&1 &
 SECOND_PID=$!
 windows=""
-for _ in $(seq 100); do
-    windows=$(xdotool search --onlyvisible --class Zumble1 2>/dev/null | sort -u | wc -l)
-    [ "$windows" -ge 2 ] && break
-    sleep 0.05
-done
+two_windows() { windows=$(xdotool search --onlyvisible --class Zumble1 2>/dev/null | sort -u | wc -l); [ "$windows" -ge 2 ]; }
+retry 100 two_windows || true
 [ "$windows" = 2 ] || fail "two copies show $windows windows"
 kill "$SECOND_PID"; wait "$SECOND_PID" 2>/dev/null || true
 sleep 0.2

@@ -10,31 +10,34 @@
 class TestCodePage932 : public QObject {
     Q_OBJECT
 private slots:
-    void roundTripsJapaneseAndBackslash() {
-        const QString path = QStringLiteral("C:\\音.wav");
-        const QByteArray bytes = cp932::fromUnicode(path);
-        QCOMPARE(bytes, QByteArray("C:\\\x89\xB9.wav"));
-        QCOMPARE(cp932::toUnicode(bytes), path);
-    }
-    void windowsMappingNotJis() {
+    void conversions_data() {
+        // Text, its bytes, the text those bytes read back as (the same unless
+        // given), and whether the exact conversion takes it.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("readBack");
+        QTest::addColumn<bool>("exact");
+        // The second byte of 音 is no backslash, the backslash stays one.
+        QTest::newRow("Japanese and backslash") << QStringLiteral("C:\\音.wav") << QByteArray("C:\\\x89\xB9.wav") << QString() << true;
         // NEC special character ① and the wave dash as Windows maps it (U+FF5E).
-        QCOMPARE(cp932::fromUnicode(QStringLiteral("①～")), QByteArray("\x87\x40\x81\x60"));
-        QCOMPARE(cp932::toUnicode(QByteArray("\x81\x60")), QStringLiteral("～"));
-    }
-    void unmappableBecomesQuestionMark() {
-        QCOMPARE(cp932::fromUnicode(QStringLiteral("a\u00e9b\U0001F600c")), QByteArray("a?b?c"));
-    }
-    void loneSurrogateIsOneCharacter() {
+        QTest::newRow("Windows mapping, not JIS") << QStringLiteral("①～") << QByteArray("\x87\x40\x81\x60") << QString() << true;
+        QTest::newRow("wave dash U+301C") << QStringLiteral("\u301C") << QByteArray("\x81\x60") << QStringLiteral("～") << true;
+        QTest::newRow("unmappable") << QStringLiteral("a\u00e9b\U0001F600c") << QByteArray("a?b?c") << QStringLiteral("a?b?c")
+                                    << false;
+        QTest::newRow("outside the code page") << QStringLiteral("\U00020BB7.wav") << QByteArray("?.wav")
+                                               << QStringLiteral("?.wav") << false;
         // A high surrogate without its low half must not swallow the next character.
-        const QChar text[] = {QChar('a'), QChar(0xD83D), QChar('b'), QChar(0xDE00), QChar('c')};
-        QCOMPARE(cp932::fromUnicode(QString(text, 5)), QByteArray("a?b?c"));
+        const QChar lone[] = {QChar('a'), QChar(0xD83D), QChar('b'), QChar(0xDE00), QChar('c')};
+        QTest::newRow("lone surrogates") << QString(lone, 5) << QByteArray("a?b?c") << QStringLiteral("a?b?c") << false;
     }
-    void exactConversionRefusesWhatItCannotHold() {
-        QCOMPARE(cp932::fromUnicodeExact(QStringLiteral("C:\\音.wav")), std::optional(QByteArray("C:\\\x89\xB9.wav")));
-        QVERIFY(!cp932::fromUnicodeExact(QStringLiteral("caf\u00e9.wav")));
-        QVERIFY(!cp932::fromUnicodeExact(QStringLiteral("\U00020BB7.wav")));
-        // Converts, though it reads back as U+FF5E.
-        QCOMPARE(cp932::fromUnicodeExact(QStringLiteral("\u301C")), std::optional(QByteArray("\x81\x60")));
+    void conversions() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, readBack);
+        QFETCH(bool, exact);
+        QCOMPARE(cp932::fromUnicode(text), bytes);
+        QCOMPARE(cp932::toUnicode(bytes), readBack.isNull() ? text : readBack);
+        QCOMPARE(cp932::fromUnicodeExact(text), exact ? std::optional(bytes) : std::nullopt);
     }
     void pathsComeBackToTheirRealNames() {
         QTemporaryDir dir;

@@ -69,17 +69,8 @@ class TestMciAudio : public QObject {
     static QByteArray openCommand(const QString& file, const char* type, const char* alias) {
         return "open \"" + file.toUtf8() + "\" type " + type + " alias " + alias + " wait";
     }
-    // The driver writes through a stdio buffer (about 1000 frames): waiting
-    // first makes sure what was mixed before the call is in the file.
-    qint64 mark() const {
-        QThread::msleep(60);
-        return DiskAudio::framesIn(out_);
-    }
-    // What was written since `from`, once the driver has flushed.
-    DiskAudio since(qint64 from) const {
-        QThread::msleep(150);
-        return DiskAudio::read(out_, from);
-    }
+    qint64 mark() const { return DiskAudio::mark(out_); }
+    DiskAudio since(qint64 from) const { return DiskAudio::since(out_, from); }
 
 private slots:
     void initTestCase() {
@@ -247,8 +238,7 @@ private slots:
         QCOMPARE(send("close P3"), 0);
         const DiskAudio audio = since(from);
         const qint64 first = audio.firstLoudFrame();
-        QVERIFY(first >= 0);
-        const double heard = double(audio.lastLoudFrame() - first) / audio.rate();
+        const double heard = audio.loudSeconds();  // -1 when silent
         QVERIFY2(heard > 3.9 && heard < 4.1, qPrintable(QString::number(heard)));
         QVERIFY(audio.longestQuietRun(first, audio.lastLoudFrame()) < 100);
         for (qint64 f = first + 4410; f + 44100 / 4 < audio.lastLoudFrame(); f += 44100 / 4)
@@ -289,29 +279,6 @@ private slots:
         QCOMPARE(send("play Bad from 0"), 263);
         QCOMPARE(send("close Bad"), 263);
         QVERIFY(since(from).silent());
-    }
-
-    void fileReplacedOnDiskIsDecodedAgain() {
-        // Same path and size, new content and time: the cache must not serve the old tone.
-        const QString file = path("swap.wav");
-        QVERIFY(testmedia::writeToneWav(file, {{440, 0.3}}));
-        QCOMPARE(send(openCommand(file, "waveaudio", "P5")), 0);
-        QCOMPARE(send("play P5 from 0 wait"), 0);
-        QCOMPARE(send("close P5"), 0);
-        QVERIFY(testmedia::writeToneWav(file, {{880, 0.3}}));
-        QFile touched(file);
-        QVERIFY(touched.open(QIODevice::ReadWrite));
-        QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(10), QFileDevice::FileModificationTime));
-        touched.close();
-        QCOMPARE(send(openCommand(file, "waveaudio", "P5")), 0);
-        const qint64 from = mark();
-        QCOMPARE(send("play P5 from 0 wait"), 0);
-        QCOMPARE(send("close P5"), 0);
-        const DiskAudio audio = since(from);
-        const qint64 first = audio.firstLoudFrame();
-        QVERIFY(first >= 0);
-        QVERIFY2(qAbs(audio.frequency(first, first + 8820) - 880) < 10, qPrintable(QString::number(audio.frequency(first, first + 8820))));
-        QCOMPARE(audio.sample(first), int16_t(2049));  // the tone's first sample: played from its start
     }
 
     void stopSilencesAndKeepsTheAliasOpen() {

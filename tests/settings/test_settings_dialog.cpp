@@ -2,6 +2,7 @@
 // by real keys and clicks, and the browse and colour handlers, through the
 // scripted desktop and through Qt's real file and colour dialogs.
 #include "FreshWindows.h"
+#include "Kit.h"
 #include "WhenReady.h"
 #include "app/Startup.h"
 #include "button/RecognitionArea.h"
@@ -29,15 +30,11 @@ const QString SoundFilter =
     QStringLiteral("サウンドファイル(*.wav)|*.wav|MP3ファイル(*.mp3)|*.mp3|MIDIシーケンス(*.mid)|*.mid");
 }  // namespace
 
-class TestSettingsDialog : public QObject {
+class TestSettingsDialog : public WindowTest {
     Q_OBJECT
     QTemporaryDir dir;
     QString up, down, notImage;
     QImage upImage, downImage;
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
-    frmSetDlg* s = nullptr;
 
     void key(Qt::Key k) { QTest::keyClick(s->windowHandle(), k); }
 
@@ -47,21 +44,10 @@ private slots:
         up = dir.filePath("up.png");
         down = dir.filePath("down.bmp");
         notImage = dir.filePath("notes.gif");
-        upImage = QImage(20, 10, QImage::Format_RGB32);
-        upImage.fill(Qt::blue);
-        downImage = QImage(30, 30, QImage::Format_RGB32);
-        downImage.fill(Qt::green);
-        QVERIFY(upImage.save(up) && downImage.save(down));
-        QFile text(notImage);
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+        upImage = kit::solid(20, 10, Qt::blue);
+        downImage = kit::solid(30, 30, Qt::green);
+        QVERIFY(upImage.save(up) && downImage.save(down) && kit::write(notImage, "not a picture"));
     }
-    void init() {
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
-        s = fresh.settings;
-    }
-    void cleanup() { fresh.stop(); }
 
     void looksAsTabled() {
         QCOMPARE(s->size(), QSize(496, 249));

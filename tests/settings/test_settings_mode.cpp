@@ -24,12 +24,8 @@ const QString Caption = QStringLiteral("設定モード\r\n\r\n・ここを見�
 const QColor Yellow(255, 255, 0);
 }  // namespace
 
-class TestSettingsMode : public QObject {
+class TestSettingsMode : public WindowTest {
     Q_OBJECT
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
-    frmSetDlg* s = nullptr;
     // The window's geometry after each scroll change, as the change left it.
     QList<QPair<QSize, QRect>> passedThrough;
 
@@ -47,16 +43,12 @@ class TestSettingsMode : public QObject {
 private slots:
     void initTestCase() { setUpFonts(); }
     void init() {
-        QVERIFY(fresh.start());
-        desk = fresh.desk.get();
-        w = fresh.base;
-        s = fresh.settings;
+        WindowTest::init();
         passedThrough.clear();
         for (QScrollBar* bar : s->HScroll1)
             connect(bar, &QScrollBar::valueChanged, this,
                     [this] { passedThrough.append({w->size(), w->Label1->geometry()}); });
     }
-    void cleanup() { fresh.stop(); }
 
     void firstUseCapturesTheDesignGeometry() {
         w->Label1_Click();  // latched: settings mode leaves the pressed flag alone

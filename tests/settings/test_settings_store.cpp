@@ -14,19 +14,14 @@
 
 #include <memory>
 
-class TestSettingsStore : public QObject {
+class TestSettingsStore : public WindowTest {
     Q_OBJECT
-    FreshWindows fresh;
-    frmBase* w = nullptr;
-    frmSetDlg* s = nullptr;
 
 private slots:
     void init() {
-        QVERIFY(fresh.start(false));
-        w = fresh.base;
-        s = fresh.settings;
+        show = false;
+        WindowTest::init();
     }
-    void cleanup() { fresh.stop(); }
 
     void unchangedValueLeavesWindowAlone() {
         s->setScrollValue(0, 0);

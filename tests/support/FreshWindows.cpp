@@ -16,6 +16,15 @@ bool FreshWindows::start(bool show) {
     return QTest::qWaitForWindowExposed(base);
 }
 
+bool WindowTest::restart() {
+    fresh.stop();
+    const bool shown = fresh.start(show);
+    desk = fresh.desk.get();
+    w = fresh.base;
+    s = fresh.settings;
+    return shown;
+}
+
 void FreshWindows::stop() {
     Forms::unloadAll();
     base = nullptr;

@@ -3,6 +3,9 @@
 // both windows created anew, the button window shown when asked.
 #include "ScriptedDesktop.h"
 
+#include <QObject>
+#include <QTest>
+
 #include <memory>
 
 class frmBase;
@@ -17,4 +20,25 @@ public:
     // False when the button window was to be shown and never got exposed.
     bool start(bool show = true);
     void stop();
+};
+
+// A test class whose every case starts from fresh windows, the button window
+// shown: `desk`, `w` (the button window) and `s` (the settings store) are
+// set before each case. A class that needs more in init() calls this one's.
+class WindowTest : public QObject {
+    Q_OBJECT
+protected:
+    FreshWindows fresh;
+    ScriptedDesktop* desk = nullptr;
+    frmBase* w = nullptr;
+    frmSetDlg* s = nullptr;
+    bool show = true;
+
+    // A new run of the program: the windows made anew; false when the
+    // button window never showed.
+    bool restart();
+
+protected slots:
+    void init() { QVERIFY(restart()); }
+    void cleanup() { fresh.stop(); }
 };

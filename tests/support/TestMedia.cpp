@@ -1,8 +1,11 @@
 #include "TestMedia.h"
 
+#include "MidiMaker.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <QtEndian>
 
@@ -13,16 +16,14 @@
 namespace testmedia {
 namespace {
 
-void appendLe32(QByteArray& b, uint32_t v) {
-    char raw[4];
+template <typename T>
+void appendLe(QByteArray& b, T v) {
+    char raw[sizeof v];
     qToLittleEndian(v, raw);
-    b.append(raw, 4);
+    b.append(raw, sizeof v);
 }
-void appendLe16(QByteArray& b, uint16_t v) {
-    char raw[2];
-    qToLittleEndian(v, raw);
-    b.append(raw, 2);
-}
+void appendLe32(QByteArray& b, uint32_t v) { appendLe(b, v); }
+void appendLe16(QByteArray& b, uint16_t v) { appendLe(b, v); }
 void appendBe32(QByteArray& b, uint32_t v) {
     char raw[4];
     qToBigEndian(v, raw);
@@ -37,6 +38,21 @@ void appendVlq(QByteArray& b, uint32_t v) {
 }
 
 qint64 clampEnd(qint64 to, qint64 frames) { return to < 0 || to > frames ? frames : to; }
+
+// A track's events after a tempo of 120 bpm and `program`, ended `endDelta`
+// ticks after the last: a format-0 file of 480 ticks per quarter.
+QByteArray smf(int program, const QByteArray& events, uint32_t endDelta = 0) {
+    QByteArray track("\x00\xFF\x51\x03\x07\xA1\x20\x00\xC0", 9);  // 500000 µs per quarter, then the program
+    track.append(char(program)).append(events);
+    appendVlq(track, endDelta);
+    track.append("\xFF\x2F\x00", 3);
+    QByteArray file("MThd");
+    appendBe32(file, 6);
+    file.append("\x00\x00\x00\x01\x01\xE0MTrk", 10);  // format 0, one track, 480 ticks
+    appendBe32(file, uint32_t(track.size()));
+    return file + track;
+}
+uint32_t ticks(double seconds) { return uint32_t(std::lround(seconds / 0.5 * 480)); }  // 120 bpm
 
 }  // namespace
 
@@ -73,31 +89,14 @@ bool writeToneWav(const QString& path, const QList<Tone>& tones, int rate, int c
 }
 
 QByteArray midiBytes(int notes, double noteSeconds) {
-    const int ticksPerQuarter = 480;
-    const auto noteTicks = uint32_t(std::lround(noteSeconds / 0.5 * ticksPerQuarter));  // 120 bpm
-    QByteArray track;
-    appendVlq(track, 0);
-    track.append("\xFF\x51\x03\x07\xA1\x20", 6);  // tempo 500000 µs per quarter
-    appendVlq(track, 0);
-    track.append("\xC0\x00", 2);  // acoustic grand piano
+    QByteArray events;
     for (int i = 0; i < notes; ++i) {
         const char key = char(60 + (i % 12));
-        appendVlq(track, 0);
-        track.append('\x90').append(key).append('\x64');
-        appendVlq(track, noteTicks);
-        track.append('\x80').append(key).append('\x40');
+        events.append('\0').append('\x90').append(key).append('\x64');
+        appendVlq(events, ticks(noteSeconds));
+        events.append('\x80').append(key).append('\x40');
     }
-    appendVlq(track, 0);
-    track.append("\xFF\x2F\x00", 3);
-
-    QByteArray smf("MThd");
-    appendBe32(smf, 6);
-    smf.append("\x00\x00\x00\x01", 4);  // format 0, one track
-    smf.append(char(ticksPerQuarter >> 8)).append(char(ticksPerQuarter & 0xFF));
-    smf.append("MTrk");
-    appendBe32(smf, uint32_t(track.size()));
-    smf.append(track);
-    return smf;
+    return smf(0, events);  // acoustic grand piano
 }
 
 bool writeMidi(const QString& path, int notes, double noteSeconds) {
@@ -124,6 +123,16 @@ bool makeMp3(const QString& path, double seconds, double frequency, int kbps) {
 
 qint64 DiskAudio::framesIn(const QString& path, int channels) {
     return QFile(path).size() / (2 * channels);
+}
+
+qint64 DiskAudio::mark(const QString& path) {
+    QThread::msleep(60);
+    return framesIn(path);
+}
+
+DiskAudio DiskAudio::since(const QString& path, qint64 from) {
+    QThread::msleep(150);
+    return read(path, from);
 }
 
 DiskAudio DiskAudio::read(const QString& path, qint64 fromFrame, int channels, int rate) {
@@ -198,3 +207,29 @@ qint64 DiskAudio::longestQuietRun(qint64 from, qint64 to, int threshold) const {
 }
 
 }  // namespace testmedia
+
+namespace midimaker {
+
+QByteArray chord(int program, const QList<int>& keys, double seconds, bool release) {
+    QByteArray events;
+    for (int key : keys) events.append('\0').append('\x90').append(char(key)).append('\x7F');
+    uint32_t delta = testmedia::ticks(seconds);
+    for (int key : release ? keys : QList<int>()) {
+        testmedia::appendVlq(events, delta);
+        events.append('\x80').append(char(key)).append('\x40');
+        delta = 0;
+    }
+    return testmedia::smf(program, events, delta);
+}
+
+QByteArray rmid(const QByteArray& smf) {
+    QByteArray data("data");
+    testmedia::appendLe32(data, uint32_t(smf.size()));
+    data += smf;
+    if (smf.size() % 2) data.append('\0');
+    QByteArray riff("RIFF");
+    testmedia::appendLe32(riff, uint32_t(4 + data.size()));
+    return riff + "RMID" + data;
+}
+
+}  // namespace midimaker

@@ -48,6 +48,12 @@ public:
     static DiskAudio read(const QString& path, qint64 fromFrame = 0, int channels = 2, int rate = 44100);
     // Frames written so far (a mark to read from later).
     static qint64 framesIn(const QString& path, int channels = 2);
+    // The driver writes through a stdio buffer (about 1000 frames): `mark`
+    // waits first so that what was mixed before the call is in the file;
+    // `since` reads what was written from a mark on, once the driver has
+    // flushed it.
+    static qint64 mark(const QString& path);
+    static DiskAudio since(const QString& path, qint64 from);
 
     qint64 frames() const { return qint64(samples_.size()) / channels_; }
     int rate() const { return rate_; }
@@ -58,6 +64,10 @@ public:
     qint64 firstLoudFrame(int threshold = 300) const;
     qint64 lastLoudFrame(int threshold = 300) const;
     bool silent(int threshold = 300) const { return firstLoudFrame(threshold) < 0; }
+    // Seconds from the first loud frame to the last; -1 when nothing is loud.
+    double loudSeconds(int threshold = 300) const {
+        return silent(threshold) ? -1 : double(lastLoudFrame(threshold) - firstLoudFrame(threshold)) / rate_;
+    }
     // Largest magnitude and RMS level (0..1 of full scale) in a frame range.
     double peak(qint64 from = 0, qint64 to = -1) const;
     double rms(qint64 from = 0, qint64 to = -1) const;

@@ -28,11 +28,8 @@ bool libraryMapped() {
 }
 }  // namespace
 
-class TestVersionDialog : public QObject {
+class TestVersionDialog : public WindowTest {
     Q_OBJECT
-    FreshWindows fresh;
-    ScriptedDesktop* desk = nullptr;
-    frmBase* w = nullptr;
 
     // Opens the dialog from its menu item and runs `use` while it is shown;
     // returns the dialog's address, which must be gone afterwards.
@@ -59,11 +56,9 @@ class TestVersionDialog : public QObject {
 private slots:
     void initTestCase() { setUpFonts(); }
     void init() {
-        QVERIFY(fresh.start(false));
-        desk = fresh.desk.get();
-        w = fresh.base;
+        show = false;
+        WindowTest::init();
     }
-    void cleanup() { fresh.stop(); }
 
     void designStateOnEveryOpening() {
         bool checked = false;

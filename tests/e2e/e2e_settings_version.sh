@@ -24,30 +24,6 @@ chmod +x "$BIN/xdg-open"
 export PATH="$BIN:$PATH"
 start_display
 
-# Waits for a visible window whose title is $1; prints its id.
-wait_titled() {
-    local id
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --class Zumble1 2>/dev/null || true); do
-            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
-        done
-        sleep 0.05
-    done
-    return 1
-}
-titled_gone() {
-    for _ in $(seq 100); do wait_titled_once "$1" || return 0; sleep 0.05; done
-    return 1
-}
-wait_titled_once() {
-    local id
-    for id in $(xdotool search --onlyvisible --class Zumble1 2>/dev/null || true); do
-        [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$1" ] && return 0
-    done
-    return 1
-}
-# Colour of one screen pixel as RRGGBB.
-pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p'; }
 # Right-click on the button window, then the access keys of a submenu and its item.
 menu() {
     xdotool mousemove 30 60 click 3
@@ -92,7 +68,7 @@ stop_program() {
 
 SDL_AUDIODRIVER=dummy start_program "$ZUMBLE"
 AREA_X=$((20 + 32 + 100)) AREA_Y=$((20 + 180 + 64))  # inside the area, below its caption
-before=$(pixel $AREA_X $AREA_Y)
+before=$(screen_pixel $AREA_X $AREA_Y)
 [ "$before" != FFFF00 ] || fail "the area is yellow before settings mode"
 
 # Always on top first: right-click, S, T.
@@ -114,7 +90,7 @@ client_geometry "$WIN"
 [ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
 sleep 0.4
-[ "$(pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
+[ "$(screen_pixel $AREA_X $AREA_Y)" = FFFF00 ] || fail "the recognition area is not yellow in settings mode"
 client_geometry "$DLG"
 # The black read-out of the width, left of its digits, and the first scroll bar.
 READOUT_X=$((X + 72)) READOUT_Y=$((Y + 30))
@@ -144,7 +120,7 @@ for _ in 1 2 3; do
 done
 [ "$width" = 667 ] || fail "End left the button window $width px wide, not 667"
 sleep 0.3
-[ "$(pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window covers the settings dialog after End"
+[ "$(screen_pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window covers the settings dialog after End"
 pass "End on the first scroll bar widens the window to 10000 twips (667 px), below the dialog"
 # The height through 0 (the window leaves the screen and comes back): still below.
 xdotool key Tab Home
@@ -152,7 +128,7 @@ for _ in $(seq 40); do xdotool search --onlyvisible --name '^Zumble$' >/dev/null
 xdotool key End
 WIN=$(wait_title Zumble) || fail "the button window did not come back"
 sleep 0.3
-[ "$(pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window came back over the settings dialog"
+[ "$(screen_pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window came back over the settings dialog"
 pass "the height through 0 and back: the dialog stays above the button window"
 xdotool key shift+Tab Home
 sleep 0.3
@@ -187,14 +163,14 @@ open_version
 xdotool windowmove "$WIN" $((X + 280)) 20
 sleep 0.4
 import -window root "$OUT_DIR/version-over.png"
-[ "$(pixel $((X + 290)) $((Y + 15)))" = 0000C0 ] || fail "the button window covers the version dialog"
+[ "$(screen_pixel $((X + 290)) $((Y + 15)))" = 0000C0 ] || fail "the button window covers the version dialog"
 xdotool windowmove "$WIN" 20 20
 sleep 0.3
 pass "the version dialog stays above the button window"
 import -window root -crop $((WIDTH + 40))x$((HEIGHT + 60))+$((X - 20))+$((Y - 40)) +repage "$OUT_DIR/version.png"
 click_link
 wait_opened "the link"
-wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed after the link"
+titled "$VERSION_TITLE" >/dev/null || fail "the version dialog closed after the link"
 pass "the link hands $HOMEPAGE to xdg-open; the dialog stays"
 xdotool windowactivate --sync "$VER" 2>/dev/null || true
 xdotool key Return
@@ -233,7 +209,7 @@ import -window root "$OUT_DIR/error-box.png"
 xdotool windowactivate --sync "$BOX" 2>/dev/null || true
 xdotool key Return
 titled_gone "Kovhpurl.dllのエラー" || fail "the error box did not close"
-wait_titled_once "$VERSION_TITLE" || fail "the version dialog closed with the error box"
+titled "$VERSION_TITLE" >/dev/null || fail "the version dialog closed with the error box"
 alive || fail "the program ended after the error box"
 pass "without the library: the error box, and the program lives on"
 stop_program

@@ -11,8 +11,8 @@ start_display
 
 SDL_AUDIODRIVER=dummy "$ZUMBLE" --table "$TABLE" >"$OUT_DIR/table.log" 2>&1 &
 APP_PID=$!
-PANEL=$(wait_title "早押し卓 — 司会") || fail "the host panel never appeared"
-for team in A B C D; do wait_title "チーム$team" >/dev/null || fail "seat チーム$team never appeared"; done
+PANEL=$(wait_titled "早押し卓 — 司会") || fail "the host panel never appeared"
+for team in A B C D; do wait_titled "チーム$team" >/dev/null || fail "seat チーム$team never appeared"; done
 place_window "$PANEL" 560 350
 pass "four seats and the host panel"
 

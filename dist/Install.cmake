@@ -109,9 +109,10 @@ install(CODE "
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR \"writing the installed sample kit failed\")
   endif()
+  # It reads the media where they are being installed, and names their final place.
   execute_process(COMMAND \"$<TARGET_FILE:zumble-make-table>\"
-      \"\$ENV{DESTDIR}\${_samples}/table\" \"\${_samples}/table\"
-      \"\${_samples}/button_up.png\" \"\${_samples}/button_down.png\" \"\${_samples}/chime.wav\"
+      \"\$ENV{DESTDIR}\${_samples}/table\" \"\${_samples}/table\" \"\$ENV{DESTDIR}\${_samples}/button_up.png\"
+      \"\$ENV{DESTDIR}\${_samples}/button_down.png\" \"\$ENV{DESTDIR}\${_samples}/chime.wav\"
     RESULT_VARIABLE _rc)
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR \"writing the installed sample table failed\")

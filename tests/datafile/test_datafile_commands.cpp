@@ -367,7 +367,7 @@ private slots:
         QCOMPARE(::chmod(folder.constData(), 01777), 0);
         const QString file = shared.filePath("kit.zm1"), other = shared.filePath("other.zm1");
         const QByteArray nativeFile = QFile::encodeName(file), nativeOther = QFile::encodeName(other);
-        writeFile(file, QByteArray(100, 'O'));
+        QVERIFY(kit::write(file, QByteArray(100, 'O')));
         QCOMPARE(::chmod(nativeFile.constData(), 0666), 0);
         if (kind == 0) QCOMPARE(::link(nativeFile.constData(), nativeOther.constData()), 0);
         if (kind == 1) QCOMPARE(::chown(nativeFile.constData(), 65534, 65534), 0);
@@ -385,7 +385,7 @@ private slots:
             if (child == 0) {
                 if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
                 try {
-                    writeDataFile(file, record(r));
+                    writeDataFile(file, kit::record(r));
                 } catch (const DataFileError& e) {
                     ::_exit(e.errorCode());
                 }
@@ -398,12 +398,12 @@ private slots:
             saveAs(kind == 2 ? other : file);
             QCOMPARE(desk->calls.size(), 1);
         }
-        const QByteArray expected = record(r) + QByteArray(100 - record(r).size(), 'O');
-        QCOMPARE(readAll(file), expected);
+        const QByteArray expected = kit::record(r) + QByteArray(100 - kit::record(r).size(), 'O');
+        QCOMPARE(kit::read(file), expected);
         QCOMPARE(::stat(nativeFile.constData(), &after), 0);
         QCOMPARE(after.st_uid, before.st_uid);
         if (kind != 2) QCOMPARE(after.st_ino, before.st_ino);  // a link's target may be replaced
-        if (kind == 0) QCOMPARE(readAll(other), expected);
+        if (kind == 0) QCOMPARE(kit::read(other), expected);
         if (kind == 2) QVERIFY(QFileInfo(other).isSymLink());
         QCOMPARE(QDir(shared.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
                  kind == 0 || kind == 2 ? 2 : 1);

@@ -85,7 +85,7 @@ client_geometry "$DLG"
 [ "$WIDTH" = 496 ] && [ "$HEIGHT" = 249 ] || fail "the settings dialog's client area is ${WIDTH}x${HEIGHT}"
 # On the way the window was 0 px high for a moment; it is back in its place
 # (Qt makes a window kept on top anew when it comes back: a new id).
-WIN=$(wait_title Zumble) || fail "no button window in settings mode"
+WIN=$(wait_titled Zumble) || fail "no button window in settings mode"
 client_geometry "$WIN"
 [ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
@@ -126,7 +126,7 @@ pass "End on the first scroll bar widens the window to 10000 twips (667 px), bel
 xdotool key Tab Home
 for _ in $(seq 40); do xdotool search --onlyvisible --name '^Zumble$' >/dev/null 2>&1 || break; sleep 0.05; done
 xdotool key End
-WIN=$(wait_title Zumble) || fail "the button window did not come back"
+WIN=$(wait_titled Zumble) || fail "the button window did not come back"
 sleep 0.3
 [ "$(screen_pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window came back over the settings dialog"
 pass "the height through 0 and back: the dialog stays above the button window"
@@ -136,7 +136,7 @@ sleep 0.3
 # Enter is OK: the dialog goes; a width of 0 leaves a window narrow but there.
 xdotool key Return
 titled_gone "各種設定" || fail "Enter did not close the settings dialog"
-WIN=$(wait_title Zumble) || fail "a width of 0 left no window on the screen after OK"
+WIN=$(wait_titled Zumble) || fail "a width of 0 left no window on the screen after OK"
 eval "$(xdotool getwindowgeometry --shell "$WIN")"
 [ "$WIDTH,$HEIGHT" = 32,667 ] || fail "a width of 0 left the window ${WIDTH}x$HEIGHT"
 pass "Enter closes the dialog; a width of 0 leaves a 32 px window to right-click"

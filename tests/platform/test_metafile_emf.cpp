@@ -32,7 +32,7 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
+    EXTTEXTOUTW = 84, STROKEPATH = 64, STRETCHBLT = 77, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
     PLGBLT = 79,
 };
 constexpr quint32 NullPen = 0x80000008;
@@ -393,6 +393,80 @@ private slots:
         QVERIFY(isRed(img, 15, 8));
         QVERIFY(isEmpty(img, 35, 8));
         QVERIFY(isRed(img, 70, 40));
+    }
+
+    void clipPathsInEveryCell_data() {
+        // Cells 32 px apart, each clipped to its own shape (circles written as
+        // Bezier figures) inside SaveDC / RestoreDC, filled over its whole box
+        // and a little into its neighbours, then outlined after the restore.
+        // Shapes: a ring (outer and inner circle, alternate fill); "glyphs",
+        // eight small circles round the centre in one path; the same eight in
+        // two paths, the second or-ed in.
+        QTest::addColumn<int>("cells");
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<quint32>("fill");
+        for (int cells : {1, 2, 8})
+            QTest::addRow("%d ring polygon", cells) << cells << QStringLiteral("ring") << quint32(POLYGON16);
+        QTest::addRow("2 ring stretchblt") << 2 << QStringLiteral("ring") << quint32(STRETCHBLT);
+        QTest::addRow("8 ring stretchblt") << 8 << QStringLiteral("ring") << quint32(STRETCHBLT);
+        QTest::addRow("8 ring stretchdibits") << 8 << QStringLiteral("ring") << quint32(STRETCHDIBITS);
+        QTest::addRow("8 glyphs polygon") << 8 << QStringLiteral("glyphs") << quint32(POLYGON16);
+        QTest::addRow("8 or-ed glyphs stretchblt") << 8 << QStringLiteral("or") << quint32(STRETCHBLT);
+    }
+    void clipPathsInEveryCell() {
+        QFETCH(int, cells);
+        QFETCH(QString, shape);
+        QFETCH(quint32, fill);
+        auto circle = [](Emf& e, int cx, int cy, int r) {
+            const int k = int(std::lround(r * 0.5523));
+            auto pt = [](int x, int y) { return (quint32(y) << 16) | quint32(x); };
+            e.rec(MOVETOEX, {quint32(cx + r), quint32(cy)});
+            e.rec(POLYBEZIERTO16, {0, 0, 0, 0, 12, pt(cx + r, cy + k), pt(cx + k, cy + r), pt(cx, cy + r),
+                                   pt(cx - k, cy + r), pt(cx - r, cy + k), pt(cx - r, cy), pt(cx - r, cy - k),
+                                   pt(cx - k, cy - r), pt(cx, cy - r), pt(cx + k, cy - r), pt(cx + r, cy - k),
+                                   pt(cx + r, cy)});
+            e.rec(CLOSEFIGURE, {});
+        };
+        auto glyphs = [&](Emf& e, int cx, int cy, int from, int to) {
+            for (int i = from; i < to; ++i)
+                circle(e, cx + int(std::lround(10 * std::cos(i * M_PI / 4))), cy + int(std::lround(10 * std::sin(i * M_PI / 4))), 3);
+        };
+        Emf e(32 * cells, 32);
+        e.redBrush().rec(SELECTOBJECT, {0x80000007});  // the black pen
+        for (int i = 0; i < cells; ++i) {
+            const int x = 32 * i, cx = x + 16, cy = 16;
+            e.rec(SAVEDC, {}).rec(BEGINPATH, {});
+            if (shape == u"ring") {
+                circle(e, cx, cy, 14);
+                circle(e, cx, cy, 6);
+            } else {
+                glyphs(e, cx, cy, 0, shape == u"or" ? 4 : 8);
+            }
+            e.rec(ENDPATH, {}).rec(SELECTCLIPPATH, {5});
+            if (shape == u"or") {
+                e.rec(BEGINPATH, {});
+                glyphs(e, cx, cy, 4, 8);
+                e.rec(ENDPATH, {}).rec(SELECTCLIPPATH, {2});
+            }
+            e.rec(SELECTOBJECT, {NullPen});
+            const quint32 l = quint32(x - 4), r = quint32(x + 36);
+            if (fill == POLYGON16)
+                e.rec(POLYGON16, {0, 0, 0, 0, 4, l & 0xFFFF, r, r | (36u << 16), (l & 0xFFFF) | (36u << 16)});
+            else if (fill == STRETCHDIBITS)
+                e.rec(STRETCHDIBITS, stretchDib(x - 4, 0, 40, 36, 2, 16, 0x00CC0020, {0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000}));
+            else  // the brush, blitted without a source bitmap
+                e.rec(STRETCHBLT, {0, 0, 0, 0, l, 0, 40, 36, 0x00F00021, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 0, 0, 0, 0, 40, 36});
+            e.rec(RESTOREDC, {quint32(-1)}).rec(BEGINPATH, {});
+            circle(e, cx, cy, 14);
+            circle(e, cx, cy, 6);
+            e.rec(ENDPATH, {}).rec(STROKEPATH, {0, 0, 0, 0});
+        }
+        const QImage img = render(e.bytes());
+        for (int i = 0; i < cells; ++i) {
+            const int x = 32 * i;
+            QVERIFY2(isRed(img, x + 6, 16) && isRed(img, x + 26, 16), qPrintable(QString::number(i)));
+            QVERIFY2(isEmpty(img, x + 16, 16) && isEmpty(img, x + 1, 1) && isEmpty(img, x + 30, 30), qPrintable(QString::number(i)));
+        }
     }
 
     void clipUnderRotation() {

@@ -47,8 +47,12 @@ QRegion Clip::region() const {
 
 void Clip::apply(QPainter& painter) const {
     painter.setTransform(QTransform());
+    // No clip is set by removing the painter's clip, not by switching it off:
+    // Qt's raster engine keeps a switched-off clip, and a region of more than
+    // one rectangle set over it later is ignored, so every path clip after
+    // the first RestoreDC would draw unclipped.
     if (active()) painter.setClipRegion(region());
-    else painter.setClipping(false);
+    else painter.setClipRegion(QRegion(), Qt::NoClip);
 }
 
 QRegion Clip::fromRect(const QRectF& image) {

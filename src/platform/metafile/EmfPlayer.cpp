@@ -409,7 +409,12 @@ void Player::lineToPath(QPointF logical) {
 
 void Player::appendToPath(const QPainterPath& logical, bool connect) {
     const QPainterPath image = logicalToImage().map(logical);
-    if (connect && figureOpen_) path_.connectPath(image);
+    // A figure that MoveToEx has just begun is continued by adding: Qt's
+    // connectPath drops that move and joins the new part to the previous
+    // figure with a line, which StrokePath would then draw.
+    const int n = path_.elementCount();
+    const bool justMoved = n > 0 && path_.elementAt(n - 1).isMoveTo();
+    if (connect && figureOpen_ && !justMoved) path_.connectPath(image);
     else path_.addPath(image);
     figureOpen_ = true;
 }

@@ -32,7 +32,8 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, STROKEPATH = 64, STRETCHBLT = 77, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
+    EXTTEXTOUTW = 84, STROKEPATH = 64, CREATEPALETTE = 49, SELECTPALETTE = 48, SETPALETTEENTRIES = 50,
+    CREATEDIBPATTERNBRUSHPT = 94, STRETCHBLT = 77, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
     PLGBLT = 79,
 };
 constexpr quint32 NullPen = 0x80000008;
@@ -467,6 +468,53 @@ private slots:
             QVERIFY2(isRed(img, x + 6, 16) && isRed(img, x + 26, 16), qPrintable(QString::number(i)));
             QVERIFY2(isEmpty(img, x + 16, 16) && isEmpty(img, x + 1, 1) && isEmpty(img, x + 30, 30), qPrintable(QString::number(i)));
         }
+    }
+
+    void paletteIndexedPatterns_data() {
+        // A 1-bit 8 x 8 pattern, columns 0..3 take colour-table entry 0 and
+        // 4..7 entry 1; with DIB_PAL_COLORS the entries are palette indices.
+        // Records before the brush: "pal" creates palette 3 (green, magenta)
+        // and selects it, "set" then changes its entry 1 to blue.
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<quint32>("usage");
+        QTest::addColumn<quint32>("entries");  // the colour table's first four bytes
+        QTest::addColumn<QRgb>("left");
+        QTest::addColumn<QRgb>("right");
+        QTest::addRow("default palette") << QString() << 1u << (16u << 16 | 13u) << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+        QTest::addRow("selected palette") << QStringLiteral("pal") << 1u << (0u << 16 | 1u) << qRgb(255, 0, 255) << qRgb(0, 255, 0);
+        QTest::addRow("changed entry") << QStringLiteral("pal set") << 1u << (1u << 16 | 0u) << qRgb(0, 255, 0) << qRgb(0, 0, 255);
+        QTest::addRow("index past the end") << QStringLiteral("pal") << 1u << (7u << 16 | 0u) << qRgb(0, 255, 0) << qRgb(0, 0, 0);
+        QTest::addRow("rgb table") << QStringLiteral("pal") << 0u << 0x00FF0000u << qRgb(255, 0, 0) << qRgb(0, 0, 0);
+        QTest::addRow("stretchdibits") << QStringLiteral("pal dib") << 1u << (0u << 16 | 1u) << qRgb(255, 0, 255) << qRgb(0, 255, 0);
+    }
+    void paletteIndexedPatterns() {
+        QFETCH(QString, before);
+        QFETCH(quint32, usage);
+        QFETCH(quint32, entries);
+        QFETCH(QRgb, left);
+        QFETCH(QRgb, right);
+        Emf e;
+        e.rec(SELECTOBJECT, {NullPen});
+        if (before.contains(u"pal"))
+            e.rec(CREATEPALETTE, {3, 0x300 | (2u << 16), 0x0000FF00u, 0x00FF00FFu}).rec(SELECTPALETTE, {3});
+        if (before.contains(u"set")) e.rec(SETPALETTEENTRIES, {3, 1, 1, 0x00FF0000u});
+        // BITMAPINFOHEADER, a two-entry table (two 16-bit indices, or one RGBQUAD for
+        // entry 0 and a zero one for entry 1), then eight rows of 0x0F.
+        QByteArray bmi = Emf::le({40, 8, 8, (1u << 16) | 1, 0, 32, 0, 0, 2, 0, entries});
+        if (usage == 0) bmi += Emf::le({0});
+        const QByteArray bits = Emf::le({0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F});
+        if (before.contains(u"dib")) {
+            const quint32 at = 80;
+            e.rec(STRETCHDIBITS, Emf::le({0, 0, 0, 0, 0, 0, 0, 0, 8, 8, at, quint32(bmi.size()), at + quint32(bmi.size()),
+                                          32, usage, 0x00CC0020, 96, 48}) + bmi + bits);
+        } else {
+            e.rec(CREATEDIBPATTERNBRUSHPT, Emf::le({1, usage, 32, quint32(bmi.size()), 32 + quint32(bmi.size()), 32}) + bmi + bits);
+            e.rec(SELECTOBJECT, {1}).rect(0, 0, 96, 48);
+        }
+        const QImage img = render(e.bytes());
+        const int scale = before.contains(u"dib") ? 12 : 1;  // the bitmap stretched 12 times across
+        QCOMPARE(img.pixel(1 * scale, 20), left);
+        QCOMPARE(img.pixel(5 * scale, 20), right);
     }
 
     void clipUnderRotation() {

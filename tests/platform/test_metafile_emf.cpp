@@ -1061,6 +1061,40 @@ private slots:
                              QRect(70, 0, 20, 20), qRgb(0, 0, 255)), 19 * 19);  // GDI leaves a null pen's edge
     }
 
+    void emfPlusTextures_data() {
+        // A 2 x 1 image, red then blue, tiled by a texture brush (plainly or
+        // mirrored every other tile), by a texture pen's wide line, and by
+        // DrawImage whose image attributes tile a source wider than the image.
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<QString>("row");  // pixels 0..7 of image row 1
+        const QByteArray image = Emf::le({PlusVersion, 1, 2, 1, 8, 0x0026200A, 0, PlusRed, PlusBlue});
+        const auto texture = [&](quint32 wrap) { return Emf::le({PlusVersion, 2, 0, wrap}) + image; };
+        const QByteArray fillRects = plus(0x400A, 0, Emf::le({0, 1}) + floats({0, 0, 8, 4}));
+        QTest::newRow("tile") << plus(0x4008, 0x100, texture(0)) + fillRects << QStringLiteral("RBRBRBRB");
+        QTest::newRow("flip x") << plus(0x4008, 0x100, texture(1)) + fillRects << QStringLiteral("RBBRRBBR");
+        QTest::newRow("flip xy") << plus(0x4008, 0x100, texture(3)) + fillRects << QStringLiteral("RBBRRBBR");
+        QTest::newRow("pen") << plus(0x4008, 0x200 | 1, Emf::le({PlusVersion, 0, 0, 0}) + floats({4}) + texture(0)) +
+                                    plus(0x400D, 1, Emf::le({2}) + floats({0, 1, 8, 1}))
+                             << QStringLiteral("RBRBRBRB");
+        const QByteArray drawImage = plus(0x4008, 0x500 | 2, image) + plus(0x401A, 2, Emf::le({3, 2}) + floats({0, 0, 8, 1, 0, 0, 8, 4}));
+        QTest::newRow("tiled image") << plus(0x4008, 0x800 | 3, Emf::le({PlusVersion, 0, 0, 0, 0, 0})) + drawImage
+                                     << QStringLiteral("RBRBRBRB");
+        QTest::newRow("flipped tiles") << plus(0x4008, 0x800 | 3, Emf::le({PlusVersion, 0, 1, 0, 0, 0})) + drawImage
+                                       << QStringLiteral("RBBRRBBR");
+    }
+    void emfPlusTextures() {
+        QFETCH(QByteArray, records);
+        QFETCH(QString, row);
+        const QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96})) + records + plus(0x4002, 0, {});
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        QString got;
+        for (int x = 0; x < 8; ++x) {
+            const QRgb c = img.pixel(x, 1);
+            got += qAlpha(c) < 128 ? u'.' : c == qRgb(255, 0, 0) ? u'R' : c == qRgb(0, 0, 255) ? u'B' : u'?';
+        }
+        QCOMPARE(got, row);
+    }
+
     void emfPlusNeverDrawsTwice() {
         const QByteArray header = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
         const QByteArray fill = plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));

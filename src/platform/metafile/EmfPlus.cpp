@@ -151,7 +151,26 @@ QBrush hatch(quint32 style, const QColor& fore, const QColor& back) {
 QImage readImage(Reader& r, WorkBudget* budget = nullptr, bool* whole = nullptr);
 QPainterPath readPath(Reader& r);
 
-QBrush readBrush(Reader& r) {
+// What repeats when an image is tiled: the image itself, or for the flipping
+// wrap modes (1 across x, 2 across y, 3 both) the image beside its mirror
+// images, since every other tile is mirrored.
+QImage wrapTile(const QImage& image, quint32 wrap) {
+    if (wrap < 1 || wrap > 3 || image.isNull() || image.width() > MaxImageSide / 2 || image.height() > MaxImageSide / 2)
+        return image;
+    const bool fx = wrap & 1, fy = wrap & 2;
+    QImage tile(image.width() * (fx ? 2 : 1), image.height() * (fy ? 2 : 1), QImage::Format_ARGB32_Premultiplied);
+    if (tile.isNull()) return image;
+    tile.fill(Qt::transparent);
+    QPainter p(&tile);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(0, 0, image);
+    if (fx) p.drawImage(image.width(), 0, image.mirrored(true, false));
+    if (fy) p.drawImage(0, image.height(), image.mirrored(false, true));
+    if (fx && fy) p.drawImage(image.width(), image.height(), image.mirrored(true, true));
+    return tile;
+}
+
+QBrush readBrush(Reader& r, WorkBudget* budget = nullptr) {
     r.u32();  // version
     const quint32 type = r.u32();
     switch (type) {
@@ -163,11 +182,11 @@ QBrush readBrush(Reader& r) {
     }
     case 2: {  // texture
         const quint32 flags = r.u32();
-        r.i32();  // wrap mode
+        const quint32 wrap = r.u32();
         const QTransform t = (flags & 0x02) ? r.transform() : QTransform();
-        const QImage img = readImage(r);
+        const QImage img = readImage(r, budget);
         if (img.isNull()) return Qt::NoBrush;
-        QBrush b(img);
+        QBrush b(wrapTile(img, wrap));
         b.setTransform(t);
         return b;
     }
@@ -315,7 +334,7 @@ QImage readImage(Reader& r, WorkBudget* budget, bool* whole) {
     return img;
 }
 
-QPen readPen(Reader& r, double unitScale) {
+QPen readPen(Reader& r, double unitScale, WorkBudget* budget) {
     r.u32();  // version
     r.u32();  // type
     const quint32 flags = r.u32();
@@ -363,7 +382,7 @@ QPen readPen(Reader& r, double unitScale) {
         break;
     default: break;
     }
-    pen.setBrush(readBrush(r));
+    pen.setBrush(readBrush(r, budget));
     if (!r.ok()) return QPen(Qt::NoPen);
     return pen;
 }
@@ -630,8 +649,8 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
 
     Object o;
     switch (kind) {
-    case 1: o.kind = Object::BrushKind; o.brush = readBrush(r); break;
-    case 2: o.kind = Object::PenKind; o.pen = readPen(r, 1.0); break;
+    case 1: o.kind = Object::BrushKind; o.brush = readBrush(r, &budget_); break;
+    case 2: o.kind = Object::PenKind; o.pen = readPen(r, 1.0, &budget_); break;
     case 3: o.kind = Object::PathKind; o.path = readPath(r); break;
     case 4:
         o.kind = Object::RegionKind;
@@ -661,6 +680,12 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
         o.emSize = unit == 0 ? em : em * unitToDevice(unit) / (page > 0 ? page : 1);
         break;
     }
+    case 8:  // image attributes: version, reserved, then the wrap mode
+        o.kind = Object::AttributesKind;
+        r.u32();
+        r.u32();
+        o.wrap = int(r.u32());
+        break;
     case 7:
         o.kind = Object::FormatKind;
         r.u32();
@@ -902,7 +927,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
     case DrawImagePoints: {
         const Object* o = object(flags & 0xFF, Object::ImageKind);
         if (!o || o->image.isNull()) break;
-        r.u32();  // image attributes
+        const Object* attributes = object(r.u32(), Object::AttributesKind);
         r.i32();  // source unit: pixels
         const QRectF source = r.rect(false);
         if (source.width() == 0 || source.height() == 0) break;
@@ -919,6 +944,18 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
             const QPointF u = (p[1] - p[0]) / source.width(), v = (p[2] - p[0]) / source.height();
             place = QTransform(u.x(), u.y(), v.x(), v.y(), p[0].x() - source.x() * u.x() - source.y() * v.x(),
                                p[0].y() - source.x() * u.y() - source.y() * v.y());
+        }
+        // With a tiling wrap mode, a source rectangle reaching past the image
+        // repeats it; otherwise the image is drawn once.
+        if (attributes && attributes->wrap >= 0 && attributes->wrap <= 3 && !o->wholeImage &&
+            !QRectF(o->image.rect()).contains(source.normalized())) {
+            QPainterPath area;
+            area.addRect(source.normalized());
+            const QTransform saved = world_;
+            world_ = place * world_;
+            fill(area, QBrush(wrapTile(o->image, quint32(attributes->wrap))));
+            world_ = saved;
+            break;
         }
         drawImage(o->image, o->wholeImage, source, place);
         break;

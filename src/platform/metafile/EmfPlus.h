@@ -36,7 +36,7 @@ public:
     bool handedOver() const { return handedOver_; }
 
     struct Object {
-        enum Kind { None, BrushKind, PenKind, PathKind, ImageKind, FontKind, FormatKind, RegionKind };
+        enum Kind { None, BrushKind, PenKind, PathKind, ImageKind, FontKind, FormatKind, RegionKind, AttributesKind };
         Kind kind = None;
         QBrush brush;
         QPen pen;
@@ -48,6 +48,7 @@ public:
         QFont font;
         double emSize = 0;  // world units
         int align = 0, lineAlign = 0;  // string format: near, centre, far
+        int wrap = -1;  // image attributes: 0..3 tile (plainly or flipped), 4 clamp
     };
 
 private:

@@ -157,6 +157,8 @@ QByteArray floats(std::initializer_list<float> v) {
     return b;
 }
 constexpr quint32 PlusVersion = 0xDBC01002, PlusRed = 0xFFFF0000, PlusGreen = 0xFF00FF00, PlusBlue = 0xFF0000FF;
+// A string format with the given flags and no margins before or after the text.
+QByteArray typographic(quint32 flags) { return Emf::le({PlusVersion, flags, 0, 0, 0, 0, 0, 0, 0, 0, 0, f2u(1), 0, 0, 0}); }
 
 // StretchDIBits of a 2 x 2 24-bit bitmap, colours 0xRRGGBB given bottom row
 // first (as the file stores them): by default blue, green; red, white.
@@ -1156,14 +1158,51 @@ private slots:
         // placed as a glyph (a space after it), its stem across the right half.
         const QByteArray stretched = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96})) +
                                      plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face) +
+                                     plus(0x4008, 0x700 | 1, typographic(0)) +
                                      plus(0x402A, 0, floats({20, 0, 0, 1, 0, 0}));
         for (const QByteArray& text :
-             {plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 63, 1}) + floats({0, 0, 20, 48}) + Emf::le({0x0049})),
+             {plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 1, 1}) + floats({0, 0, 20, 48}) + Emf::le({0x0049})),
               plus(0x4036, 0x8000 | 0, Emf::le({0xFF000000u, 1, 0, 2, 0x00200049}) + floats({0, 30, 200, 30}))}) {
             img = render(Emf().rec(GDICOMMENT, plusComment(stretched + text)).bytes());
             QVERIFY(countColour(img, QRect(60, 8, 36, 20), 0x000000) > 300);
             QCOMPARE(countColour(img, QRect(0, 0, 50, 48), 0x000000), 0);
         }
+    }
+
+    void emfPlusStringLayout_data() {
+        // "I" or "I I I" at 30 world units in a box from x = 10, 20 wide: GDI+
+        // leaves a sixth of an em (5) before the text unless the format says
+        // otherwise, wraps within the box unless told not to, and clips to it
+        // unless told not to. Checked: the ink's bounds, to two pixels.
+        QTest::addColumn<QByteArray>("format");  // none: the record names no format
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("inkAt");
+        QTest::newRow("default margins") << QByteArray() << QStringLiteral("I") << QRect(18, 7, 3, 20);
+        QTest::newRow("no margins") << typographic(0) << QStringLiteral("I") << QRect(13, 7, 3, 20);
+        QTest::newRow("wrapped, clipped") << typographic(0) << QStringLiteral("I I I") << QRect(13, 7, 3, 41);
+        QTest::newRow("one line, unclipped") << typographic(0x5000) << QStringLiteral("I I I") << QRect(13, 7, 36, 20);
+    }
+    void emfPlusStringLayout() {
+        QFETCH(QByteArray, format);
+        QFETCH(QString, text);
+        QFETCH(QRect, inkAt);
+        QByteArray face(12, '\0'), chars(int(text.size() + 1) / 2 * 4, '\0');
+        for (int i = 0; i < 5; ++i) qToLittleEndian<quint16>(QStringLiteral("Arial")[i].unicode(), face.data() + 2 * i);
+        for (int i = 0; i < text.size(); ++i) qToLittleEndian<quint16>(text[i].unicode(), chars.data() + 2 * i);
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+        if (!format.isEmpty()) r += plus(0x4008, 0x700 | 1, format);
+        r += plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, format.isEmpty() ? 63u : 1u, quint32(text.size())}) +
+                                          floats({10, 0, 20, 48}) + chars);
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r + plus(0x4002, 0, {}))).bytes());
+        QRect ink;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (qAlpha(img.pixel(x, y)) > 128) ink |= QRect(x, y, 1, 1);
+        const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+        QVERIFY2(near(ink.left(), inkAt.left()) && near(ink.right(), inkAt.right()) && near(ink.top(), inkAt.top()) &&
+                     near(ink.bottom(), inkAt.bottom()),
+                 qPrintable(QStringLiteral("ink at %1,%2 %3 x %4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
     }
 
     void shapedTextLandsWhereDrawTextDoes_data() {

@@ -539,6 +539,14 @@ double PlusPlayer::unitToDevice(quint32 unit) const {
     }
 }
 
+// A font's em in world units when it is drawn: a unit of its own is taken
+// through the page transform of that moment.
+double PlusPlayer::emInWorld(const Object& font) const {
+    if (font.emUnit == 0) return font.emSize;
+    const double page = unitToDevice(pageUnit_) * pageScale_;
+    return font.emSize * unitToDevice(font.emUnit) / (page > 0 ? page : 1);
+}
+
 QTransform PlusPlayer::worldToImage() const {
     const double page = unitToDevice(pageUnit_) * pageScale_;
     return world_ * QTransform::fromScale(page, page) * deviceToImage_;
@@ -675,9 +683,8 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
         o.font.setItalic(style & 2);
         o.font.setUnderline(style & 4);
         o.font.setStrikeOut(style & 8);
-        // World units: a unit of its own is taken through the page scale.
-        const double page = unitToDevice(pageUnit_) * pageScale_;
-        o.emSize = unit == 0 ? em : em * unitToDevice(unit) / (page > 0 ? page : 1);
+        o.emSize = em;
+        o.emUnit = unit;
         break;
     }
     case 8:  // image attributes: version, reserved, then the wrap mode
@@ -688,11 +695,19 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
         break;
     case 7:
         o.kind = Object::FormatKind;
-        r.u32();
-        r.u32();
-        r.u32();
+        r.u32();  // version
+        o.formatFlags = r.u32();
+        r.u32();  // language
         o.align = int(r.u32());
         o.lineAlign = int(r.u32());
+        r.u32();  // digit substitution
+        r.u32();
+        r.f32();  // first tab offset
+        r.i32();  // hotkey prefix
+        if (const double leading = r.f32(), trailing = r.f32(); r.ok()) {
+            o.leadingMargin = std::clamp(leading, 0.0, 10.0);
+            o.trailingMargin = std::clamp(trailing, 0.0, 10.0);
+        }
         break;
     default: return;
     }
@@ -711,31 +726,40 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     QBrush brush;
     if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
     const Object* format = object(formatId, Object::FormatKind);
+    const Object defaults;  // a format's defaults when the record names none
+    if (!format) format = &defaults;
+    const double em = emInWorld(*font);
+    if (!(em > 0)) return;
     const QTransform t = worldToImage();
     // Text is laid out in pixels along the world's axes, so that the font
     // size is a whole number of pixels and hinting works as it should; past
     // 512 pixels it is laid out smaller and scaled up, so that a huge font
     // does not make Qt rasterise huge glyphs.
     const double scale = std::sqrt(std::abs(t.determinant()));
-    const double px = font->emSize * scale;
+    const double px = em * scale;
     if (!(px >= 1) || px > 65536 || text.isEmpty()) return;
     if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(text.size())))
         return;
-    const double layoutPx = std::min(px, 512.0);
-    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    // The font takes a whole number of layout pixels, and the layout's scale
+    // follows it, so that the text comes out at its own size exactly.
+    const int pixelSize = std::max(1, int(std::lround(std::min(px, 512.0))));
+    const double unit = pixelSize / em;  // layout pixels per world unit
     QFont f = font->font;
-    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
-    QRectF box(layout.topLeft() * unit, layout.size() * unit);
-    int align = Qt::AlignLeft | Qt::AlignTop;
-    if (format) {
-        align = (format->align == 1 ? Qt::AlignHCenter : format->align == 2 ? Qt::AlignRight : Qt::AlignLeft) |
+    f.setPixelSize(pixelSize);
+    // The margins the format leaves before and after the text, in ems.
+    QRectF box = layout;
+    if (box.width() > 0) box.adjust(format->leadingMargin * em, 0, -format->trailingMargin * em, 0);
+    else box.translate(format->leadingMargin * em, 0);
+    box = QRectF(box.topLeft() * unit, box.size() * unit);
+    int align = (format->align == 1 ? Qt::AlignHCenter : format->align == 2 ? Qt::AlignRight : Qt::AlignLeft) |
                 (format->lineAlign == 1 ? Qt::AlignVCenter : format->lineAlign == 2 ? Qt::AlignBottom : Qt::AlignTop);
-    }
+    constexpr quint32 NoWrap = 0x1000, NoClip = 0x4000;
     if (box.width() <= 0 || box.height() <= 0) {
         box.setSize(QSizeF(std::max(box.width(), 0.0), std::max(box.height(), 0.0)));
         align |= Qt::TextDontClip;
     } else {
-        align |= Qt::TextWordWrap;
+        if (!(format->formatFlags & NoWrap)) align |= Qt::TextWordWrap;
+        if (format->formatFlags & NoClip) align |= Qt::TextDontClip;
     }
     clip_.apply(painter_);
     painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * t);
@@ -767,18 +791,20 @@ void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size
     }
     const Object* font = object(flags & 0x3F, Object::FontKind);
     QBrush brush;
-    if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
+    if (!font || !brushFor(flags, brushId, &brush)) return;
+    const double em = emInWorld(*font);
+    if (!(em > 0)) return;
     // The matrix turns each glyph about its own position.
     const QTransform t = worldToImage();
     const double scale = std::sqrt(std::abs((matrix * t).determinant()));
-    const double px = font->emSize * scale;
+    const double px = em * scale;
     if (!(px >= 1) || px > 65536) return;
     if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(count))) return;
-    // Laid out in pixels, and past 512 pixels smaller and scaled up, as DrawString is.
-    const double layoutPx = std::min(px, 512.0);
-    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    // Laid out in whole pixels, and past 512 pixels smaller and scaled up, as DrawString is.
+    const int pixelSize = std::max(1, int(std::lround(std::min(px, 512.0))));
+    const double unit = pixelSize / em;  // layout pixels per world unit
     QFont f = font->font;
-    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
+    f.setPixelSize(pixelSize);
     const QRawFont raw = QRawFont::fromFont(f);
     if (!raw.isValid()) return;
     QList<quint32> glyphs;

@@ -6,6 +6,7 @@
 // the warm-up and dumps the instructions of that render alone, named after
 // the file; bench/callgrind-median runs it and prints the median file's count,
 // which repeats to the instruction however busy the machine is.
+// ZUMBLE_BENCH_ONLY=TEXT keeps only the files whose names contain TEXT.
 #include "platform/metafile/Metafile.h"
 
 #include <QDir>
@@ -56,7 +57,9 @@ std::vector<double> msOf(const std::vector<Timed>& files) {
 std::vector<Timed> timeFolder(const QString& path, int rounds) {
     std::vector<Timed> perFile;
     const QDir dir(path);
+    const QString only = qEnvironmentVariable("ZUMBLE_BENCH_ONLY");  // names containing this, when set
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        if (!only.isEmpty() && !info.fileName().contains(only)) continue;
         if (info.size() < 5 * 1024 || info.size() > 60 * 1024 || info.fileName().startsWith(u"BROKEN-")) continue;
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly)) continue;

@@ -2,12 +2,22 @@
 // 5 to 60 KB, WMF and EMF) at their natural size. Target: 2 ms or less.
 // On a machine busy with other work, ZUMBLE_BENCH_CPU=1 times the thread's
 // processor time instead of the wall clock, which the other work inflates.
+// Under callgrind, ZUMBLE_BENCH_CALLGRIND=1 renders each file once more after
+// the warm-up and dumps the instructions of that render alone, named after
+// the file; bench/callgrind-median runs it and prints the median file's count,
+// which repeats to the instruction however busy the machine is.
+// ZUMBLE_BENCH_ONLY=TEXT keeps only the files whose names contain TEXT.
 #include "platform/metafile/Metafile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define ZUMBLE_HAVE_CALLGRIND 1
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +34,7 @@ double median(std::vector<double> v) {
 }
 
 const bool useCpu = qEnvironmentVariableIsSet("ZUMBLE_BENCH_CPU");
+const bool countInstructions = qEnvironmentVariableIsSet("ZUMBLE_BENCH_CALLGRIND");
 
 double cpuMs() {
     timespec ts{};
@@ -46,12 +57,23 @@ std::vector<double> msOf(const std::vector<Timed>& files) {
 std::vector<Timed> timeFolder(const QString& path, int rounds) {
     std::vector<Timed> perFile;
     const QDir dir(path);
+    const QString only = qEnvironmentVariable("ZUMBLE_BENCH_ONLY");  // names containing this, when set
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        if (!only.isEmpty() && !info.fileName().contains(only)) continue;
         if (info.size() < 5 * 1024 || info.size() > 60 * 1024 || info.fileName().startsWith(u"BROKEN-")) continue;
         QFile file(info.filePath());
         if (!file.open(QIODevice::ReadOnly)) continue;
         const QByteArray data = file.readAll();
         metafile::render(data);  // warm the font caches
+        if (countInstructions) {
+#ifdef ZUMBLE_HAVE_CALLGRIND
+            CALLGRIND_ZERO_STATS;
+            metafile::render(data);
+            CALLGRIND_DUMP_STATS_AT(qPrintable(info.fileName()));
+#endif
+            perFile.push_back({info.fileName(), 0});
+            continue;
+        }
         std::vector<double> times;
         for (int i = 0; i < rounds; ++i) {
             QElapsedTimer clock;
@@ -78,6 +100,10 @@ int main(int argc, char** argv) {
     }
     const std::vector<Timed> wmfFiles = timeFolder(corpus + QStringLiteral("/wmf"), 7);
     const std::vector<Timed> emfFiles = timeFolder(corpus + QStringLiteral("/emf"), 7);
+    if (countInstructions) {
+        std::printf("bench_metafile: one render of each of %zu files dumped for callgrind\n", wmfFiles.size() + emfFiles.size());
+        return 0;
+    }
     std::vector<Timed> allFiles = wmfFiles;
     allFiles.insert(allFiles.end(), emfFiles.begin(), emfFiles.end());
     const std::vector<double> wmf = msOf(wmfFiles), emf = msOf(emfFiles), all = msOf(allFiles);

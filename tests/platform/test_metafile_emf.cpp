@@ -34,7 +34,8 @@ enum : quint32 {
     EXTCREATEPEN = 95,
     ELLIPSE = 42, RECTANGLE = 43, ROUNDRECT = 44, LINETO = 54, BEGINPATH = 59, ENDPATH = 60, CLOSEFIGURE = 61, FILLPATH = 62,
     SELECTCLIPPATH = 67, GDICOMMENT = 70, EXTSELECTCLIPRGN = 75, SETDIBITSTODEVICE = 80, STRETCHDIBITS = 81, EXTCREATEFONTINDIRECTW = 82,
-    EXTTEXTOUTW = 84, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
+    EXTTEXTOUTW = 84, STROKEPATH = 64, CREATEPALETTE = 49, SELECTPALETTE = 48, SETPALETTEENTRIES = 50,
+    CREATEDIBPATTERNBRUSHPT = 94, STRETCHBLT = 77, ALPHABLEND = 114, EOF_ = 14, OFFSETCLIPRGN = 26, GRADIENTFILL = 118, BITBLT = 76, MASKBLT = 78,
     PLGBLT = 79,
 };
 constexpr quint32 NullPen = 0x80000008;
@@ -182,6 +183,8 @@ QByteArray plusArial() {
 QImage renderPlus(const QByteArray& records, Emf e = Emf()) {
     return render(e.rec(GDICOMMENT, plusComment(PlusHeader + records)).bytes());
 }
+// A string format with the given flags and no margins before or after the text.
+QByteArray typographic(quint32 flags) { return Emf::le({PlusVersion, flags, 0, 0, 0, 0, 0, 0, 0, 0, 0, f2u(1), 0, 0, 0}); }
 
 // StretchDIBits of a 2 x 2 24-bit bitmap, colours 0xRRGGBB given bottom row
 // first (as the file stores them): by default blue, green; red, white.
@@ -379,6 +382,127 @@ private slots:
         m.rec(INTERSECTCLIPRECT, {0, 0, 20, 48}).rec(OFFSETCLIPRGN, {10, 0}).rect(0, 0, 96, 16);
         m.rec(RESTOREDC, {quint32(-1)}).rect(0, 32, 96, 48);
         QCOMPARE(pixels(render(m.bytes()), {{5, 8}, {15, 8}, {35, 8}, {70, 40}}), QString(".r.r"));
+    }
+
+    void clipPathsInEveryCell_data() {
+        // Cells 32 px apart, each clipped to its own shape (circles written as
+        // Bezier figures) inside SaveDC / RestoreDC, filled over its whole box
+        // and a little into its neighbours, then outlined after the restore.
+        // Shapes: a ring (outer and inner circle, alternate fill); "glyphs",
+        // eight small circles round the centre in one path; the same eight in
+        // two paths, the second or-ed in.
+        QTest::addColumn<int>("cells");
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<quint32>("fill");
+        for (int cells : {1, 2, 8})
+            QTest::addRow("%d ring polygon", cells) << cells << QStringLiteral("ring") << quint32(POLYGON16);
+        QTest::addRow("2 ring stretchblt") << 2 << QStringLiteral("ring") << quint32(STRETCHBLT);
+        QTest::addRow("8 ring stretchblt") << 8 << QStringLiteral("ring") << quint32(STRETCHBLT);
+        QTest::addRow("8 ring stretchdibits") << 8 << QStringLiteral("ring") << quint32(STRETCHDIBITS);
+        QTest::addRow("8 glyphs polygon") << 8 << QStringLiteral("glyphs") << quint32(POLYGON16);
+        QTest::addRow("8 or-ed glyphs stretchblt") << 8 << QStringLiteral("or") << quint32(STRETCHBLT);
+    }
+    void clipPathsInEveryCell() {
+        QFETCH(int, cells);
+        QFETCH(QString, shape);
+        QFETCH(quint32, fill);
+        auto circle = [](Emf& e, int cx, int cy, int r) {
+            const int k = int(std::lround(r * 0.5523));
+            auto pt = [](int x, int y) { return (quint32(y) << 16) | quint32(x); };
+            e.rec(MOVETOEX, {quint32(cx + r), quint32(cy)});
+            e.rec(POLYBEZIERTO16, {0, 0, 0, 0, 12, pt(cx + r, cy + k), pt(cx + k, cy + r), pt(cx, cy + r),
+                                   pt(cx - k, cy + r), pt(cx - r, cy + k), pt(cx - r, cy), pt(cx - r, cy - k),
+                                   pt(cx - k, cy - r), pt(cx, cy - r), pt(cx + k, cy - r), pt(cx + r, cy - k),
+                                   pt(cx + r, cy)});
+            e.rec(CLOSEFIGURE, {});
+        };
+        auto glyphs = [&](Emf& e, int cx, int cy, int from, int to) {
+            for (int i = from; i < to; ++i)
+                circle(e, cx + int(std::lround(10 * std::cos(i * M_PI / 4))), cy + int(std::lround(10 * std::sin(i * M_PI / 4))), 3);
+        };
+        Emf e(32 * cells, 32);
+        e.redBrush().rec(SELECTOBJECT, {0x80000007});  // the black pen
+        for (int i = 0; i < cells; ++i) {
+            const int x = 32 * i, cx = x + 16, cy = 16;
+            e.rec(SAVEDC, {}).rec(BEGINPATH, {});
+            if (shape == u"ring") {
+                circle(e, cx, cy, 14);
+                circle(e, cx, cy, 6);
+            } else {
+                glyphs(e, cx, cy, 0, shape == u"or" ? 4 : 8);
+            }
+            e.rec(ENDPATH, {}).rec(SELECTCLIPPATH, {5});
+            if (shape == u"or") {
+                e.rec(BEGINPATH, {});
+                glyphs(e, cx, cy, 4, 8);
+                e.rec(ENDPATH, {}).rec(SELECTCLIPPATH, {2});
+            }
+            e.rec(SELECTOBJECT, {NullPen});
+            const quint32 l = quint32(x - 4), r = quint32(x + 36);
+            if (fill == POLYGON16)
+                e.rec(POLYGON16, {0, 0, 0, 0, 4, l & 0xFFFF, r, r | (36u << 16), (l & 0xFFFF) | (36u << 16)});
+            else if (fill == STRETCHDIBITS)
+                e.rec(STRETCHDIBITS, stretchDib(x - 4, 0, 40, 36, 2, 16, 0x00CC0020, {0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000}));
+            else  // the brush, blitted without a source bitmap
+                e.rec(STRETCHBLT, {0, 0, 0, 0, l, 0, 40, 36, 0x00F00021, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 0, 0, 0, 0, 40, 36});
+            e.rec(RESTOREDC, {quint32(-1)}).rec(BEGINPATH, {});
+            circle(e, cx, cy, 14);
+            circle(e, cx, cy, 6);
+            e.rec(ENDPATH, {}).rec(STROKEPATH, {0, 0, 0, 0});
+        }
+        const QImage img = render(e.bytes());
+        for (int i = 0; i < cells; ++i) {
+            const int x = 32 * i;
+            QVERIFY2(isRed(img, x + 6, 16) && isRed(img, x + 26, 16), qPrintable(QString::number(i)));
+            QVERIFY2(isEmpty(img, x + 16, 16) && isEmpty(img, x + 1, 1) && isEmpty(img, x + 30, 30), qPrintable(QString::number(i)));
+        }
+    }
+
+    void paletteIndexedPatterns_data() {
+        // A 1-bit 8 x 8 pattern, columns 0..3 take colour-table entry 0 and
+        // 4..7 entry 1; with DIB_PAL_COLORS the entries are palette indices.
+        // Records before the brush: "pal" creates palette 3 (green, magenta)
+        // and selects it, "set" then changes its entry 1 to blue.
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<quint32>("usage");
+        QTest::addColumn<quint32>("entries");  // the colour table's first four bytes
+        QTest::addColumn<QRgb>("left");
+        QTest::addColumn<QRgb>("right");
+        QTest::addRow("default palette") << QString() << 1u << (16u << 16 | 13u) << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+        QTest::addRow("selected palette") << QStringLiteral("pal") << 1u << (0u << 16 | 1u) << qRgb(255, 0, 255) << qRgb(0, 255, 0);
+        QTest::addRow("changed entry") << QStringLiteral("pal set") << 1u << (1u << 16 | 0u) << qRgb(0, 255, 0) << qRgb(0, 0, 255);
+        QTest::addRow("index past the end") << QStringLiteral("pal") << 1u << (7u << 16 | 0u) << qRgb(0, 255, 0) << qRgb(0, 0, 0);
+        QTest::addRow("rgb table") << QStringLiteral("pal") << 0u << 0x00FF0000u << qRgb(255, 0, 0) << qRgb(0, 0, 0);
+        QTest::addRow("stretchdibits") << QStringLiteral("pal dib") << 1u << (0u << 16 | 1u) << qRgb(255, 0, 255) << qRgb(0, 255, 0);
+    }
+    void paletteIndexedPatterns() {
+        QFETCH(QString, before);
+        QFETCH(quint32, usage);
+        QFETCH(quint32, entries);
+        QFETCH(QRgb, left);
+        QFETCH(QRgb, right);
+        Emf e;
+        e.rec(SELECTOBJECT, {NullPen});
+        if (before.contains(u"pal"))
+            e.rec(CREATEPALETTE, {3, 0x300 | (2u << 16), 0x0000FF00u, 0x00FF00FFu}).rec(SELECTPALETTE, {3});
+        if (before.contains(u"set")) e.rec(SETPALETTEENTRIES, {3, 1, 1, 0x00FF0000u});
+        // BITMAPINFOHEADER, a two-entry table (two 16-bit indices, or one RGBQUAD for
+        // entry 0 and a zero one for entry 1), then eight rows of 0x0F.
+        QByteArray bmi = Emf::le({40, 8, 8, (1u << 16) | 1, 0, 32, 0, 0, 2, 0, entries});
+        if (usage == 0) bmi += Emf::le({0});
+        const QByteArray bits = Emf::le({0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F});
+        if (before.contains(u"dib")) {
+            const quint32 at = 80;
+            e.rec(STRETCHDIBITS, Emf::le({0, 0, 0, 0, 0, 0, 0, 0, 8, 8, at, quint32(bmi.size()), at + quint32(bmi.size()),
+                                          32, usage, 0x00CC0020, 96, 48}) + bmi + bits);
+        } else {
+            e.rec(CREATEDIBPATTERNBRUSHPT, Emf::le({1, usage, 32, quint32(bmi.size()), 32 + quint32(bmi.size()), 32}) + bmi + bits);
+            e.rec(SELECTOBJECT, {1}).rect(0, 0, 96, 48);
+        }
+        const QImage img = render(e.bytes());
+        const int scale = before.contains(u"dib") ? 12 : 1;  // the bitmap stretched 12 times across
+        QCOMPARE(img.pixel(1 * scale, 20), left);
+        QCOMPARE(img.pixel(5 * scale, 20), right);
     }
 
     void clipUnderRotation() {
@@ -881,6 +1005,40 @@ private slots:
                              QRect(70, 0, 20, 20), qRgb(0, 0, 255)), 19 * 19);  // GDI leaves a null pen's edge
     }
 
+    void emfPlusTextures_data() {
+        // A 2 x 1 image, red then blue, tiled by a texture brush (plainly or
+        // mirrored every other tile), by a texture pen's wide line, and by
+        // DrawImage whose image attributes tile a source wider than the image.
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<QString>("row");  // pixels 0..7 of image row 1
+        const QByteArray image = Emf::le({PlusVersion, 1, 2, 1, 8, 0x0026200A, 0, PlusRed, PlusBlue});
+        const auto texture = [&](quint32 wrap) { return Emf::le({PlusVersion, 2, 0, wrap}) + image; };
+        const QByteArray fillRects = plus(0x400A, 0, Emf::le({0, 1}) + floats({0, 0, 8, 4}));
+        QTest::newRow("tile") << plus(0x4008, 0x100, texture(0)) + fillRects << QStringLiteral("RBRBRBRB");
+        QTest::newRow("flip x") << plus(0x4008, 0x100, texture(1)) + fillRects << QStringLiteral("RBBRRBBR");
+        QTest::newRow("flip xy") << plus(0x4008, 0x100, texture(3)) + fillRects << QStringLiteral("RBBRRBBR");
+        QTest::newRow("pen") << plus(0x4008, 0x200 | 1, Emf::le({PlusVersion, 0, 0, 0}) + floats({4}) + texture(0)) +
+                                    plus(0x400D, 1, Emf::le({2}) + floats({0, 1, 8, 1}))
+                             << QStringLiteral("RBRBRBRB");
+        const QByteArray drawImage = plus(0x4008, 0x500 | 2, image) + plus(0x401A, 2, Emf::le({3, 2}) + floats({0, 0, 8, 1, 0, 0, 8, 4}));
+        QTest::newRow("tiled image") << plus(0x4008, 0x800 | 3, Emf::le({PlusVersion, 0, 0, 0, 0, 0})) + drawImage
+                                     << QStringLiteral("RBRBRBRB");
+        QTest::newRow("flipped tiles") << plus(0x4008, 0x800 | 3, Emf::le({PlusVersion, 0, 1, 0, 0, 0})) + drawImage
+                                       << QStringLiteral("RBBRRBBR");
+    }
+    void emfPlusTextures() {
+        QFETCH(QByteArray, records);
+        QFETCH(QString, row);
+        const QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96})) + records + plus(0x4002, 0, {});
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
+        QString got;
+        for (int x = 0; x < 8; ++x) {
+            const QRgb c = img.pixel(x, 1);
+            got += qAlpha(c) < 128 ? u'.' : c == qRgb(255, 0, 0) ? u'R' : c == qRgb(0, 0, 255) ? u'B' : u'?';
+        }
+        QCOMPARE(got, row);
+    }
+
     void emfPlusNeverDrawsTwice() {
         const QByteArray fill = PlusHeader + plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({0, 0, 10, 10}));
         // Plain drawing of its own outside a hand-over: the plain copy is drawn, the EMF+ one is not.
@@ -928,14 +1086,51 @@ private slots:
         // Stretched twenty times across, glyphs are too big for Qt's glyph
         // images and are filled as outlines: "I", laid out in a box and then
         // placed as a glyph (a space after it), its stem across the right half.
-        const QByteArray stretched = plusArial() + plus(0x402A, 0, floats({20, 0, 0, 1, 0, 0}));
+        const QByteArray stretched = plusArial() + plus(0x4008, 0x700 | 1, typographic(0)) +
+                                     plus(0x402A, 0, floats({20, 0, 0, 1, 0, 0}));
         for (const QByteArray& text :
-             {plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 63, 1}) + floats({0, 0, 20, 48}) + Emf::le({0x0049})),
+             {plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, 1, 1}) + floats({0, 0, 20, 48}) + Emf::le({0x0049})),
               plus(0x4036, 0x8000 | 0, Emf::le({0xFF000000u, 1, 0, 2, 0x00200049}) + floats({0, 30, 200, 30}))}) {
             img = renderPlus(stretched + text);
             QVERIFY(countColour(img, QRect(60, 8, 36, 20), 0x000000) > 300);
             QCOMPARE(countColour(img, QRect(0, 0, 50, 48), 0x000000), 0);
         }
+    }
+
+    void emfPlusStringLayout_data() {
+        // "I" or "I I I" at 30 world units in a box from x = 10, 20 wide: GDI+
+        // leaves a sixth of an em (5) before the text unless the format says
+        // otherwise, wraps within the box unless told not to, and clips to it
+        // unless told not to. Checked: the ink's bounds, to two pixels.
+        QTest::addColumn<QByteArray>("format");  // none: the record names no format
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("inkAt");
+        QTest::newRow("default margins") << QByteArray() << QStringLiteral("I") << QRect(18, 7, 3, 20);
+        QTest::newRow("no margins") << typographic(0) << QStringLiteral("I") << QRect(13, 7, 3, 20);
+        QTest::newRow("wrapped, clipped") << typographic(0) << QStringLiteral("I I I") << QRect(13, 7, 3, 41);
+        QTest::newRow("one line, unclipped") << typographic(0x5000) << QStringLiteral("I I I") << QRect(13, 7, 36, 20);
+    }
+    void emfPlusStringLayout() {
+        QFETCH(QByteArray, format);
+        QFETCH(QString, text);
+        QFETCH(QRect, inkAt);
+        QByteArray face(12, '\0'), chars(int(text.size() + 1) / 2 * 4, '\0');
+        for (int i = 0; i < 5; ++i) qToLittleEndian<quint16>(QStringLiteral("Arial")[i].unicode(), face.data() + 2 * i);
+        for (int i = 0; i < text.size(); ++i) qToLittleEndian<quint16>(text[i].unicode(), chars.data() + 2 * i);
+        QByteArray r = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
+        r += plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+        if (!format.isEmpty()) r += plus(0x4008, 0x700 | 1, format);
+        r += plus(0x401C, 0x8000 | 0, Emf::le({0xFF000000u, format.isEmpty() ? 63u : 1u, quint32(text.size())}) +
+                                          floats({10, 0, 20, 48}) + chars);
+        const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r + plus(0x4002, 0, {}))).bytes());
+        QRect ink;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (qAlpha(img.pixel(x, y)) > 128) ink |= QRect(x, y, 1, 1);
+        const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+        QVERIFY2(near(ink.left(), inkAt.left()) && near(ink.right(), inkAt.right()) && near(ink.top(), inkAt.top()) &&
+                     near(ink.bottom(), inkAt.bottom()),
+                 qPrintable(QStringLiteral("ink at %1,%2 %3 x %4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
     }
 
     void shapedTextLandsWhereDrawTextDoes_data() {

@@ -47,8 +47,18 @@ QRegion Clip::region() const {
 
 void Clip::apply(QPainter& painter) const {
     painter.setTransform(QTransform());
-    if (active()) painter.setClipRegion(region());
-    else painter.setClipping(false);
+    // Qt's raster engine keeps a switched-off clip and reuses its storage for
+    // the next region of more than one rectangle without switching it back
+    // on, so that region would be ignored (every path clip after the first
+    // RestoreDC drew unclipped). Switching the old clip on first avoids that
+    // and keeps the storage: removing the clip instead would cost a fresh
+    // one, a line table the height of the picture, at every clip change.
+    if (active()) {
+        painter.setClipping(true);
+        painter.setClipRegion(region());
+    } else {
+        painter.setClipping(false);
+    }
 }
 
 QRegion Clip::fromRect(const QRectF& image) {

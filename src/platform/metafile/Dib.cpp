@@ -157,7 +157,8 @@ struct Field {
 
 }  // namespace
 
-QImage decodeDib(const uchar* info, qsizetype infoBytes, const uchar* bits, qsizetype bitsBytes) {
+QImage decodeDib(const uchar* info, qsizetype infoBytes, const uchar* bits, qsizetype bitsBytes,
+                 const QList<QRgb>* palette) {
     Header h;
     if (!parseHeader(info, infoBytes, h)) return {};
     if (!bits || bitsBytes <= 0) return {};
@@ -171,7 +172,8 @@ QImage decodeDib(const uchar* info, qsizetype infoBytes, const uchar* bits, qsiz
     qsizetype tableSize = 0;
     if (h.bitCount <= 8) {
         tableSize = std::min<qsizetype>(h.colorEntries, 256);
-        const qsizetype available = (infoBytes - h.tableOffset) / h.entryBytes;
+        const qsizetype entryBytes = palette ? 2 : h.entryBytes;
+        const qsizetype available = (infoBytes - h.tableOffset) / entryBytes;
         if (available < tableSize) {
             // A monochrome bitmap without a table is black on white; anything
             // else without its colours is refused.
@@ -181,8 +183,13 @@ QImage decodeDib(const uchar* info, qsizetype infoBytes, const uchar* bits, qsiz
             tableSize = 2;
         } else {
             for (qsizetype k = 0; k < tableSize; ++k) {
-                const uchar* e = info + h.tableOffset + k * h.entryBytes;
-                table[k] = qRgb(e[2], e[1], e[0]);
+                const uchar* e = info + h.tableOffset + k * entryBytes;
+                if (palette) {
+                    const quint16 index = u16(e);
+                    table[k] = index < palette->size() ? (*palette)[index] : qRgb(0, 0, 0);
+                } else {
+                    table[k] = qRgb(e[2], e[1], e[0]);
+                }
             }
         }
     }

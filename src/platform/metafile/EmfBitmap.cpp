@@ -11,9 +11,10 @@
 
 namespace metafile::emf {
 
-QImage Player::dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const {
+QImage Player::dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
+                     quint32 usage) const {
     if (cbBmi == 0 || !r.has(offBmi, cbBmi) || !r.has(offBits, cbBits)) return {};
-    return decodeDib(r.data() + offBmi, cbBmi, r.data() + offBits, cbBits);
+    return decodeDib(r.data() + offBmi, cbBmi, r.data() + offBits, cbBits, usage == 1 ? &dc_.palette->palette : nullptr);
 }
 
 void Player::drawBitmap(const QImage& image, const QRectF& dest, const QRectF& source, quint32 rop, int alpha,
@@ -95,7 +96,7 @@ void Player::blit(const Blit& b, quint8 code, quint8 backCode) {
         case Brush::Null: op.pattern = brushLayer(area, {QBrush(Qt::black)}); break;
         case Brush::Solid: op.pattern = brushLayer(area, {QBrush(brush.color)}); break;
         case Brush::Hatched: op.pattern = brushLayer(area, {QBrush(dc_.bkColor), hatchBrush(brush.hatch, brush.color)}); break;
-        case Brush::Pattern: op.pattern = brushLayer(area, {QBrush(brush.pattern)}); break;
+        case Brush::Pattern: op.pattern = brushLayer(area, {QBrush(patternOf(brush))}); break;
         }
         if (op.pattern.isNull()) return;
     }
@@ -136,7 +137,7 @@ void Player::bitmapRecord(const Record& r) {
     switch (r.type()) {
     case EMR_STRETCHDIBITS: {
         if (!r.has(8, 72)) return;
-        const QImage img = dibAt(r, r.u32(48), r.u32(52), r.u32(56), r.u32(60));
+        const QImage img = dibAt(r, r.u32(48), r.u32(52), r.u32(56), r.u32(60), r.u32(64));
         if (img.isNull()) return;
         const double xSrc = r.i32(32), ySrc = r.i32(36), cxSrc = r.i32(40), cySrc = r.i32(44);
         // ySrc counts from the bottom row of a bottom-up bitmap.
@@ -162,7 +163,7 @@ void Player::bitmapRecord(const Record& r) {
             qToLittleEndian<quint32>(0, info.data() + 20);  // biSizeImage no longer applies
         }
         const QImage img = decodeDib(reinterpret_cast<const uchar*>(info.constData()), info.size(),
-                                     r.data() + offBits, cbBits);
+                                     r.data() + offBits, cbBits, r.u32(64) == 1 ? &dc_.palette->palette : nullptr);
         if (img.isNull()) return;
         const double cx = r.i32(40), cy = r.i32(44);
         const double ySrc = double(r.i32(36)) - (banded ? startScan : 0);
@@ -199,7 +200,7 @@ void Player::bitmapRecord(const Record& r) {
             blit(b, code, b.mask ? ropCode(rop >> 8) : code);
             return;
         }
-        QImage img = dibAt(r, r.u32(84), cbBmi, r.u32(92), r.u32(96));
+        QImage img = dibAt(r, r.u32(84), cbBmi, r.u32(92), r.u32(96), r.u32(80));
         if (img.isNull()) return;
         double cxSrc = dest.width(), cySrc = dest.height();
         if (r.type() != EMR_BITBLT && r.type() != EMR_MASKBLT) {

@@ -1,5 +1,6 @@
 #include "platform/metafile/EmfPlayer.h"
 
+#include "platform/metafile/Dib.h"
 #include "platform/metafile/Gdi.h"
 
 #include <QLinearGradient>
@@ -19,6 +20,7 @@ enum ArcKind { ArcOnly, ChordShape, PieShape, ArcToKind };
 
 constexpr quint32 EmfPlusSignature = 0x2B464D45;  // "EMF+"
 constexpr int MaxObjects = 65536;
+constexpr int MaxPatternSide = 256;
 // World transforms past this magnitude only serve to push coordinates out of
 // any range a rasteriser handles; such a record is ignored.
 bool usableTransform(const QTransform& t) {
@@ -83,8 +85,14 @@ Player::Player(QPainter& painter, const QTransform& deviceToImage, QSize imageSi
     stock_[12] = varFont;
     stock_[13] = varFont;
     stock_[14] = varFont;
+    // The default palette: the twenty colours every palette device reserves.
     Object palette;
     palette.kind = Object::PaletteObject;
+    palette.palette = {qRgb(0, 0, 0),       qRgb(128, 0, 0),     qRgb(0, 128, 0),     qRgb(128, 128, 0),
+                       qRgb(0, 0, 128),     qRgb(128, 0, 128),   qRgb(0, 128, 128),   qRgb(192, 192, 192),
+                       qRgb(192, 220, 192), qRgb(166, 202, 240), qRgb(255, 251, 240), qRgb(160, 160, 164),
+                       qRgb(128, 128, 128), qRgb(255, 0, 0),     qRgb(0, 255, 0),     qRgb(255, 255, 0),
+                       qRgb(0, 0, 255),     qRgb(255, 0, 255),   qRgb(0, 255, 255),   qRgb(255, 255, 255)};
     stock_[15] = std::make_shared<const Object>(palette);
     stock_[16] = fixedFont;
     stock_[17] = varFont;
@@ -93,6 +101,7 @@ Player::Player(QPainter& painter, const QTransform& deviceToImage, QSize imageSi
     dc_.pen = stock_[7];
     dc_.brush = stock_[0];
     dc_.font = varFont;
+    dc_.palette = stock_[15];
 }
 
 bool Player::play(const uchar* data, qsizetype size, qsizetype offset) {
@@ -235,10 +244,17 @@ void Player::createDibPatternBrush(const Record& r) {
     if (!r.has(8, 24)) return;
     Object o;
     o.kind = Object::BrushObject;
-    QImage pattern = dibAt(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28));
+    const quint32 usage = r.u32(12);
+    QImage pattern = dibAt(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28), usage);
+    if (usage == 1 && !pattern.isNull() && pattern.width() <= MaxPatternSide && pattern.height() <= MaxPatternSide) {
+        // Checked by the decoding above; coloured again whenever it fills.
+        const quint32 offBmi = r.u32(16), cbBmi = r.u32(20), offBits = r.u32(24), cbBits = r.u32(28);
+        o.brush.paletteDib = QByteArray(reinterpret_cast<const char*>(r.data() + offBmi), cbBmi) +
+                             QByteArray(reinterpret_cast<const char*>(r.data() + offBits), cbBits);
+        o.brush.paletteDibInfo = cbBmi;
+    }
     // Patterns are small tiles; the object table may hold thousands of them,
     // so a large one is kept at a bounded size.
-    constexpr int MaxPatternSide = 256;
     if (pattern.width() > MaxPatternSide || pattern.height() > MaxPatternSide)
         pattern = pattern.scaled(std::min(pattern.width(), MaxPatternSide), std::min(pattern.height(), MaxPatternSide));
     if (pattern.isNull()) {
@@ -289,6 +305,50 @@ void Player::selectObject(quint32 index) {
     case Object::FontObject: dc_.font = obj; break;
     default: break;
     }
+}
+
+// Logical palettes: created, selected, changed in place and resized. The
+// device context sees a change to the palette it has selected.
+void Player::paletteRecord(const Record& r) {
+    constexpr quint32 MaxEntries = 1024;
+    const quint32 index = r.u32(8);
+    if (r.type() == EMR_SELECTPALETTE) {
+        ObjectRef obj;
+        if (index == 0x8000000Fu) obj = stock_[15];  // DEFAULT_PALETTE
+        else if (index < objects_.size()) obj = objects_[index];
+        if (obj && obj->kind == Object::PaletteObject) dc_.palette = obj;
+        return;
+    }
+    Object o;
+    o.kind = Object::PaletteObject;
+    if (r.type() == EMR_CREATEPALETTE) {
+        // LOGPALETTE: version, entry count, then red, green, blue, flags.
+        const quint32 n = std::min<quint32>(r.u16(14), MaxEntries);
+        for (quint32 i = 0; i < n && r.has(16 + 4 * i, 4); ++i)
+            o.palette.append(qRgb(r.u8(16 + 4 * i), r.u8(17 + 4 * i), r.u8(18 + 4 * i)));
+        storeObject(index, std::move(o));
+        return;
+    }
+    if (index >= objects_.size() || !objects_[index] || objects_[index]->kind != Object::PaletteObject) return;
+    const ObjectRef old = objects_[index];
+    o.palette = old->palette;
+    if (r.type() == EMR_SETPALETTEENTRIES) {
+        const quint32 start = r.u32(12), n = r.u32(16);
+        for (quint32 i = 0; i < n && start + i < quint32(o.palette.size()) && r.has(20 + 4 * i, 4); ++i)
+            o.palette[start + i] = qRgb(r.u8(20 + 4 * i), r.u8(21 + 4 * i), r.u8(22 + 4 * i));
+    } else {  // EMR_RESIZEPALETTE: new entries are black
+        o.palette.resize(std::min(r.u32(12), MaxEntries), qRgb(0, 0, 0));
+    }
+    storeObject(index, std::move(o));
+    if (dc_.palette == old) dc_.palette = objects_[index];
+}
+
+QImage Player::patternOf(const Brush& b) const {
+    if (b.paletteDib.isEmpty()) return b.pattern;
+    const auto* bytes = reinterpret_cast<const uchar*>(b.paletteDib.constData());
+    const QImage image = decodeDib(bytes, b.paletteDibInfo, bytes + b.paletteDibInfo,
+                                   b.paletteDib.size() - b.paletteDibInfo, &dc_.palette->palette);
+    return image.isNull() ? b.pattern : image;
 }
 
 void Player::deleteObject(quint32 index) {
@@ -347,7 +407,7 @@ void Player::fillImagePath(const QPainterPath& imagePath, const Brush& b) {
         if (dc_.bkMode == 2) painter_.fillPath(imagePath, dc_.bkColor);
         painter_.fillPath(imagePath, hatchBrush(b.hatch, color));
         break;
-    case Brush::Pattern: painter_.fillPath(imagePath, QBrush(b.pattern)); break;
+    case Brush::Pattern: painter_.fillPath(imagePath, QBrush(patternOf(b))); break;
     }
     if (!aa) painter_.setRenderHint(QPainter::Antialiasing, true);
 }
@@ -409,7 +469,12 @@ void Player::lineToPath(QPointF logical) {
 
 void Player::appendToPath(const QPainterPath& logical, bool connect) {
     const QPainterPath image = logicalToImage().map(logical);
-    if (connect && figureOpen_) path_.connectPath(image);
+    // A figure that MoveToEx has just begun is continued by adding: Qt's
+    // connectPath drops that move and joins the new part to the previous
+    // figure with a line, which StrokePath would then draw.
+    const int n = path_.elementCount();
+    const bool justMoved = n > 0 && path_.elementAt(n - 1).isMoveTo();
+    if (connect && figureOpen_ && !justMoved) path_.connectPath(image);
     else path_.addPath(image);
     figureOpen_ = true;
 }
@@ -917,12 +982,10 @@ void Player::record(const Record& r) {
     case EMR_CREATEMONOBRUSH:
     case EMR_CREATEDIBPATTERNBRUSHPT: createDibPatternBrush(r); break;
     case EMR_EXTCREATEFONTINDIRECTW: createFont(r); break;
-    case EMR_CREATEPALETTE: {
-        Object o;
-        o.kind = Object::PaletteObject;
-        storeObject(r.u32(8), std::move(o));
-        break;
-    }
+    case EMR_CREATEPALETTE:
+    case EMR_SELECTPALETTE:
+    case EMR_SETPALETTEENTRIES:
+    case EMR_RESIZEPALETTE: paletteRecord(r); break;
 
     case EMR_BEGINPATH:
         inPath_ = true;

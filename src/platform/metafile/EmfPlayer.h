@@ -45,6 +45,11 @@ struct Brush {
     QColor color = Qt::white;
     quint32 hatch = 0;
     QImage pattern;
+    // A pattern whose colour table indexes the logical palette
+    // (DIB_PAL_COLORS) is kept as its BITMAPINFO and bits, and coloured from
+    // the palette of the device context it fills in.
+    QByteArray paletteDib;
+    qsizetype paletteDibInfo = 0;
 };
 
 using Font = LogFont;
@@ -55,6 +60,7 @@ struct Object {
     Pen pen;
     Brush brush;
     Font font;
+    QList<QRgb> palette;  // PaletteObject: its entries
 };
 using ObjectRef = std::shared_ptr<const Object>;
 
@@ -63,7 +69,7 @@ struct DcState {
     QPointF windowOrg, viewportOrg;
     QSizeF windowExt{1, 1}, viewportExt{1, 1};
     QTransform world;
-    ObjectRef pen, brush, font;
+    ObjectRef pen, brush, font, palette;
     QColor textColor = Qt::black;
     QColor bkColor = Qt::white;
     int bkMode = 2;  // OPAQUE
@@ -114,6 +120,9 @@ private:
     void createDibPatternBrush(const Record& r);
     void createFont(const Record& r);
     void selectObject(quint32 index);
+    void paletteRecord(const Record& r);
+    // The brush's pattern, coloured from the current palette when it indexes one.
+    QImage patternOf(const Brush& b) const;
     void deleteObject(quint32 index);
     void storeObject(quint32 index, Object obj);
     QPen currentPen() const;
@@ -157,7 +166,9 @@ private:
     };
     void blit(const Blit& b, quint8 code, quint8 backCode);
     void plgBlt(const Record& r);
-    QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) const;
+    // `usage` 1 (DIB_PAL_COLORS): the colour table indexes the current palette.
+    QImage dibAt(const Record& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
+                 quint32 usage = 0) const;
 
     // Text (EmfText.cpp).
     void textRecord(const Record& r, bool wide);

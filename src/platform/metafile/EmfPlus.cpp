@@ -151,7 +151,26 @@ QBrush hatch(quint32 style, const QColor& fore, const QColor& back) {
 QImage readImage(Reader& r, WorkBudget* budget = nullptr, bool* whole = nullptr);
 QPainterPath readPath(Reader& r);
 
-QBrush readBrush(Reader& r) {
+// What repeats when an image is tiled: the image itself, or for the flipping
+// wrap modes (1 across x, 2 across y, 3 both) the image beside its mirror
+// images, since every other tile is mirrored.
+QImage wrapTile(const QImage& image, quint32 wrap) {
+    if (wrap < 1 || wrap > 3 || image.isNull() || image.width() > MaxImageSide / 2 || image.height() > MaxImageSide / 2)
+        return image;
+    const bool fx = wrap & 1, fy = wrap & 2;
+    QImage tile(image.width() * (fx ? 2 : 1), image.height() * (fy ? 2 : 1), QImage::Format_ARGB32_Premultiplied);
+    if (tile.isNull()) return image;
+    tile.fill(Qt::transparent);
+    QPainter p(&tile);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(0, 0, image);
+    if (fx) p.drawImage(image.width(), 0, image.mirrored(true, false));
+    if (fy) p.drawImage(0, image.height(), image.mirrored(false, true));
+    if (fx && fy) p.drawImage(image.width(), image.height(), image.mirrored(true, true));
+    return tile;
+}
+
+QBrush readBrush(Reader& r, WorkBudget* budget = nullptr) {
     r.u32();  // version
     const quint32 type = r.u32();
     switch (type) {
@@ -163,11 +182,11 @@ QBrush readBrush(Reader& r) {
     }
     case 2: {  // texture
         const quint32 flags = r.u32();
-        r.i32();  // wrap mode
+        const quint32 wrap = r.u32();
         const QTransform t = (flags & 0x02) ? r.transform() : QTransform();
-        const QImage img = readImage(r);
+        const QImage img = readImage(r, budget);
         if (img.isNull()) return Qt::NoBrush;
-        QBrush b(img);
+        QBrush b(wrapTile(img, wrap));
         b.setTransform(t);
         return b;
     }
@@ -315,7 +334,7 @@ QImage readImage(Reader& r, WorkBudget* budget, bool* whole) {
     return img;
 }
 
-QPen readPen(Reader& r, double unitScale) {
+QPen readPen(Reader& r, double unitScale, WorkBudget* budget) {
     r.u32();  // version
     r.u32();  // type
     const quint32 flags = r.u32();
@@ -363,7 +382,7 @@ QPen readPen(Reader& r, double unitScale) {
         break;
     default: break;
     }
-    pen.setBrush(readBrush(r));
+    pen.setBrush(readBrush(r, budget));
     if (!r.ok()) return QPen(Qt::NoPen);
     return pen;
 }
@@ -520,6 +539,14 @@ double PlusPlayer::unitToDevice(quint32 unit) const {
     }
 }
 
+// A font's em in world units when it is drawn: a unit of its own is taken
+// through the page transform of that moment.
+double PlusPlayer::emInWorld(const Object& font) const {
+    if (font.emUnit == 0) return font.emSize;
+    const double page = unitToDevice(pageUnit_) * pageScale_;
+    return font.emSize * unitToDevice(font.emUnit) / (page > 0 ? page : 1);
+}
+
 QTransform PlusPlayer::worldToImage() const {
     const double page = unitToDevice(pageUnit_) * pageScale_;
     return world_ * QTransform::fromScale(page, page) * deviceToImage_;
@@ -630,8 +657,8 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
 
     Object o;
     switch (kind) {
-    case 1: o.kind = Object::BrushKind; o.brush = readBrush(r); break;
-    case 2: o.kind = Object::PenKind; o.pen = readPen(r, 1.0); break;
+    case 1: o.kind = Object::BrushKind; o.brush = readBrush(r, &budget_); break;
+    case 2: o.kind = Object::PenKind; o.pen = readPen(r, 1.0, &budget_); break;
     case 3: o.kind = Object::PathKind; o.path = readPath(r); break;
     case 4:
         o.kind = Object::RegionKind;
@@ -656,18 +683,31 @@ void PlusPlayer::objectRecord(quint16 flags, const uchar* data, quint32 size) {
         o.font.setItalic(style & 2);
         o.font.setUnderline(style & 4);
         o.font.setStrikeOut(style & 8);
-        // World units: a unit of its own is taken through the page scale.
-        const double page = unitToDevice(pageUnit_) * pageScale_;
-        o.emSize = unit == 0 ? em : em * unitToDevice(unit) / (page > 0 ? page : 1);
+        o.emSize = em;
+        o.emUnit = unit;
         break;
     }
+    case 8:  // image attributes: version, reserved, then the wrap mode
+        o.kind = Object::AttributesKind;
+        r.u32();
+        r.u32();
+        o.wrap = int(r.u32());
+        break;
     case 7:
         o.kind = Object::FormatKind;
-        r.u32();
-        r.u32();
-        r.u32();
+        r.u32();  // version
+        o.formatFlags = r.u32();
+        r.u32();  // language
         o.align = int(r.u32());
         o.lineAlign = int(r.u32());
+        r.u32();  // digit substitution
+        r.u32();
+        r.f32();  // first tab offset
+        r.i32();  // hotkey prefix
+        if (const double leading = r.f32(), trailing = r.f32(); r.ok()) {
+            o.leadingMargin = std::clamp(leading, 0.0, 10.0);
+            o.trailingMargin = std::clamp(trailing, 0.0, 10.0);
+        }
         break;
     default: return;
     }
@@ -686,31 +726,40 @@ void PlusPlayer::drawString(quint16 flags, const uchar* data, quint32 size) {
     QBrush brush;
     if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
     const Object* format = object(formatId, Object::FormatKind);
+    const Object defaults;  // a format's defaults when the record names none
+    if (!format) format = &defaults;
+    const double em = emInWorld(*font);
+    if (!(em > 0)) return;
     const QTransform t = worldToImage();
     // Text is laid out in pixels along the world's axes, so that the font
     // size is a whole number of pixels and hinting works as it should; past
     // 512 pixels it is laid out smaller and scaled up, so that a huge font
     // does not make Qt rasterise huge glyphs.
     const double scale = std::sqrt(std::abs(t.determinant()));
-    const double px = font->emSize * scale;
+    const double px = em * scale;
     if (!(px >= 1) || px > 65536 || text.isEmpty()) return;
     if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(text.size())))
         return;
-    const double layoutPx = std::min(px, 512.0);
-    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    // The font takes a whole number of layout pixels, and the layout's scale
+    // follows it, so that the text comes out at its own size exactly.
+    const int pixelSize = std::max(1, int(std::lround(std::min(px, 512.0))));
+    const double unit = pixelSize / em;  // layout pixels per world unit
     QFont f = font->font;
-    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
-    QRectF box(layout.topLeft() * unit, layout.size() * unit);
-    int align = Qt::AlignLeft | Qt::AlignTop;
-    if (format) {
-        align = (format->align == 1 ? Qt::AlignHCenter : format->align == 2 ? Qt::AlignRight : Qt::AlignLeft) |
+    f.setPixelSize(pixelSize);
+    // The margins the format leaves before and after the text, in ems.
+    QRectF box = layout;
+    if (box.width() > 0) box.adjust(format->leadingMargin * em, 0, -format->trailingMargin * em, 0);
+    else box.translate(format->leadingMargin * em, 0);
+    box = QRectF(box.topLeft() * unit, box.size() * unit);
+    int align = (format->align == 1 ? Qt::AlignHCenter : format->align == 2 ? Qt::AlignRight : Qt::AlignLeft) |
                 (format->lineAlign == 1 ? Qt::AlignVCenter : format->lineAlign == 2 ? Qt::AlignBottom : Qt::AlignTop);
-    }
+    constexpr quint32 NoWrap = 0x1000, NoClip = 0x4000;
     if (box.width() <= 0 || box.height() <= 0) {
         box.setSize(QSizeF(std::max(box.width(), 0.0), std::max(box.height(), 0.0)));
         align |= Qt::TextDontClip;
     } else {
-        align |= Qt::TextWordWrap;
+        if (!(format->formatFlags & NoWrap)) align |= Qt::TextWordWrap;
+        if (format->formatFlags & NoClip) align |= Qt::TextDontClip;
     }
     clip_.apply(painter_);
     painter_.setTransform(QTransform::fromScale(1 / unit, 1 / unit) * t);
@@ -742,18 +791,20 @@ void PlusPlayer::drawDriverString(quint16 flags, const uchar* data, quint32 size
     }
     const Object* font = object(flags & 0x3F, Object::FontKind);
     QBrush brush;
-    if (!font || !brushFor(flags, brushId, &brush) || !(font->emSize > 0)) return;
+    if (!font || !brushFor(flags, brushId, &brush)) return;
+    const double em = emInWorld(*font);
+    if (!(em > 0)) return;
     // The matrix turns each glyph about its own position.
     const QTransform t = worldToImage();
     const double scale = std::sqrt(std::abs((matrix * t).determinant()));
-    const double px = font->emSize * scale;
+    const double px = em * scale;
     if (!(px >= 1) || px > 65536) return;
     if (!budget_.spend(std::min(px * px, double(imageSize_.width()) * imageSize_.height()) * double(count))) return;
-    // Laid out in pixels, and past 512 pixels smaller and scaled up, as DrawString is.
-    const double layoutPx = std::min(px, 512.0);
-    const double unit = layoutPx / font->emSize;  // layout pixels per world unit
+    // Laid out in whole pixels, and past 512 pixels smaller and scaled up, as DrawString is.
+    const int pixelSize = std::max(1, int(std::lround(std::min(px, 512.0))));
+    const double unit = pixelSize / em;  // layout pixels per world unit
     QFont f = font->font;
-    f.setPixelSize(std::max(1, int(std::lround(layoutPx))));
+    f.setPixelSize(pixelSize);
     const QRawFont raw = QRawFont::fromFont(f);
     if (!raw.isValid()) return;
     QList<quint32> glyphs;
@@ -902,7 +953,7 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
     case DrawImagePoints: {
         const Object* o = object(flags & 0xFF, Object::ImageKind);
         if (!o || o->image.isNull()) break;
-        r.u32();  // image attributes
+        const Object* attributes = object(r.u32(), Object::AttributesKind);
         r.i32();  // source unit: pixels
         const QRectF source = r.rect(false);
         if (source.width() == 0 || source.height() == 0) break;
@@ -919,6 +970,18 @@ void PlusPlayer::record(quint16 type, quint16 flags, const uchar* data, quint32 
             const QPointF u = (p[1] - p[0]) / source.width(), v = (p[2] - p[0]) / source.height();
             place = QTransform(u.x(), u.y(), v.x(), v.y(), p[0].x() - source.x() * u.x() - source.y() * v.x(),
                                p[0].y() - source.x() * u.y() - source.y() * v.y());
+        }
+        // With a tiling wrap mode, a source rectangle reaching past the image
+        // repeats it; otherwise the image is drawn once.
+        if (attributes && attributes->wrap >= 0 && attributes->wrap <= 3 && !o->wholeImage &&
+            !QRectF(o->image.rect()).contains(source.normalized())) {
+            QPainterPath area;
+            area.addRect(source.normalized());
+            const QTransform saved = world_;
+            world_ = place * world_;
+            fill(area, QBrush(wrapTile(o->image, quint32(attributes->wrap))));
+            world_ = saved;
+            break;
         }
         drawImage(o->image, o->wholeImage, source, place);
         break;

@@ -36,7 +36,7 @@ public:
     bool handedOver() const { return handedOver_; }
 
     struct Object {
-        enum Kind { None, BrushKind, PenKind, PathKind, ImageKind, FontKind, FormatKind, RegionKind };
+        enum Kind { None, BrushKind, PenKind, PathKind, ImageKind, FontKind, FormatKind, RegionKind, AttributesKind };
         Kind kind = None;
         QBrush brush;
         QPen pen;
@@ -46,8 +46,14 @@ public:
         // units are the picture's own and not our pixels.
         bool wholeImage = false;
         QFont font;
-        double emSize = 0;  // world units
-        int align = 0, lineAlign = 0;  // string format: near, centre, far
+        double emSize = 0;  // in emUnit (0: world units)
+        quint32 emUnit = 0;
+        // String format: near, centre, far; its flags; the space left before
+        // and after the text, in ems (a sixth of one unless the format says).
+        int align = 0, lineAlign = 0;
+        quint32 formatFlags = 0;
+        double leadingMargin = 1.0 / 6, trailingMargin = 1.0 / 6;
+        int wrap = -1;  // image attributes: 0..3 tile (plainly or flipped), 4 clamp
     };
 
 private:
@@ -55,6 +61,7 @@ private:
     void objectRecord(quint16 flags, const uchar* data, quint32 size);
     QTransform worldToImage() const;
     double unitToDevice(quint32 unit) const;
+    double emInWorld(const Object& font) const;
     void prepare();
     bool brushFor(quint16 flags, quint32 id, QBrush* out) const;
     const Object* object(quint32 id, Object::Kind kind) const;

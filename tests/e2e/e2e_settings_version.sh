@@ -46,11 +46,8 @@ from_menu() {
     fail "right-click, $1, $2 showed no window titled $3" >&2  # the caller's set -e stops the test
 }
 client_geometry() {
-    local info; info=$(xwininfo -id "$1")
-    X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
-    Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")
-    WIDTH=$(awk '/^ *Width:/ {print $2}' <<<"$info")
-    HEIGHT=$(awk '/^ *Height:/ {print $2}' <<<"$info")
+    read -r X Y WIDTH HEIGHT < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+        /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print x, y, w, h}')
 }
 
 start_program() {
@@ -60,11 +57,7 @@ start_program() {
     xdotool windowmove "$WIN" 20 20
     sleep 0.3
 }
-stop_program() {
-    kill "$APP_PID" 2>/dev/null || true
-    wait "$APP_PID" 2>/dev/null || true
-    APP_PID=""
-}
+stop_program() { kill "$APP_PID" 2>/dev/null || true; wait "$APP_PID" 2>/dev/null || true; APP_PID=""; }
 
 SDL_AUDIODRIVER=dummy start_program "$ZUMBLE"
 AREA_X=$((20 + 32 + 100)) AREA_Y=$((20 + 180 + 64))  # inside the area, below its caption
@@ -85,7 +78,7 @@ client_geometry "$DLG"
 [ "$WIDTH" = 496 ] && [ "$HEIGHT" = 249 ] || fail "the settings dialog's client area is ${WIDTH}x${HEIGHT}"
 # On the way the window was 0 px high for a moment; it is back in its place
 # (Qt makes a window kept on top anew when it comes back: a new id).
-WIN=$(wait_title Zumble) || fail "no button window in settings mode"
+WIN=$(wait_titled Zumble) || fail "no button window in settings mode"
 client_geometry "$WIN"
 [ "$X,$Y,$WIDTH,$HEIGHT" = "20,20,165,278" ] || fail "the button window ended at $X,$Y ${WIDTH}x$HEIGHT, not where it was"
 xdotool windowmove "$DLG" 220 20
@@ -126,7 +119,7 @@ pass "End on the first scroll bar widens the window to 10000 twips (667 px), bel
 xdotool key Tab Home
 for _ in $(seq 40); do xdotool search --onlyvisible --name '^Zumble$' >/dev/null 2>&1 || break; sleep 0.05; done
 xdotool key End
-WIN=$(wait_title Zumble) || fail "the button window did not come back"
+WIN=$(wait_titled Zumble) || fail "the button window did not come back"
 sleep 0.3
 [ "$(screen_pixel $READOUT_X $READOUT_Y)" = 000000 ] || fail "the button window came back over the settings dialog"
 pass "the height through 0 and back: the dialog stays above the button window"
@@ -136,7 +129,7 @@ sleep 0.3
 # Enter is OK: the dialog goes; a width of 0 leaves a window narrow but there.
 xdotool key Return
 titled_gone "各種設定" || fail "Enter did not close the settings dialog"
-WIN=$(wait_title Zumble) || fail "a width of 0 left no window on the screen after OK"
+WIN=$(wait_titled Zumble) || fail "a width of 0 left no window on the screen after OK"
 eval "$(xdotool getwindowgeometry --shell "$WIN")"
 [ "$WIDTH,$HEIGHT" = 32,667 ] || fail "a width of 0 left the window ${WIDTH}x$HEIGHT"
 pass "Enter closes the dialog; a width of 0 leaves a 32 px window to right-click"
@@ -152,7 +145,7 @@ open_version() {
 }
 click_link() { xdotool mousemove $((X + 104 + 40)) $((Y + 121 + 7)) click 1; }
 wait_opened() {
-    for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
+    retry 100 test -s "$OPENED" || true
     [ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "$1: xdg-open got '$(cat "$OPENED" 2>/dev/null)', not '$HOMEPAGE'"
 }
 
@@ -187,11 +180,7 @@ done
 [ -n "${Q:-}" ] || fail "Alt+F4 on the button window did not ask to save"
 xdotool windowactivate --sync "$Q" 2>/dev/null || true
 xdotool key n
-for _ in $(seq 60); do alive || break; sleep 0.05; done
-alive && fail "N after Alt+F4 did not end the program"
-wait "$APP_PID" && rc=0 || rc=$?
-APP_PID=""
-[ "$rc" = 0 ] || fail "the program ended with status $rc"
+expect_clean_end "N after Alt+F4"
 pass "Alt+F4 asks to save; N ends the program"
 
 # A copy of the program with no library beside it: the click shows the error

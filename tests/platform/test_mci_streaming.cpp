@@ -5,6 +5,7 @@
 // disk is never served from the cache.
 #include "platform/mci/MciService.h"
 
+#include "Kit.h"
 #include "MciScript.h"
 #include "TestMedia.h"
 
@@ -295,9 +296,7 @@ private slots:
         QFETCH(QString, wrapping);
         const QString plain = path(QStringLiteral("plain.mp3"));
         if (!QFile::exists(plain)) QVERIFY(testmedia::makeMp3(plain, 1.0, 440));
-        QFile in(plain);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QByteArray mp3 = in.readAll();
+        const QByteArray mp3 = kit::read(plain);
         QByteArray wrapped;
         if (wrapping == QLatin1String("id3")) {
             const int size = 300000;  // syncsafe: 7 bits a byte
@@ -346,10 +345,9 @@ private slots:
         const QString file = path(QStringLiteral("format-%1.wav").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
         QVERIFY(testmedia::makeSoxTone(file, 1.5, format, 440));
         if (QTest::currentDataTag() == QLatin1String("data size 0")) {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            const qint64 data = f.readAll().indexOf("data");
-            QVERIFY(data > 0 && f.seek(data + 4) && f.write(le32(0)) == 4);
+            QByteArray bytes = kit::read(file);
+            const qsizetype data = bytes.indexOf("data");
+            QVERIFY(data > 0 && kit::write(file, bytes.replace(data + 4, 4, le32(0))));
         }
         QCOMPARE(send(openCommand(file, "waveaudio", "F")), 0);
         const DiskAudio audio = playToEnd("F", 0);
@@ -395,14 +393,9 @@ private slots:
     void lyingDataLengthCostsOnlyWhatTheFileHolds() {
         const QString file = path(QStringLiteral("lying.wav"));
         QVERIFY(testmedia::makeSoxTone(file, 0.3, {"-r", "22050", "-c", "1", "-e", "ms-adpcm"}, 440));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QByteArray bytes = f.readAll();
+        QByteArray bytes = kit::read(file);
         const qsizetype data = bytes.indexOf("data");
-        QVERIFY(data > 0);
-        bytes.replace(data + 4, 4, le32(0x7FFFFFF0));
-        QVERIFY(f.seek(0) && f.write(bytes) == bytes.size());
-        f.close();
+        QVERIFY(data > 0 && kit::write(file, bytes.replace(data + 4, 4, le32(0x7FFFFFF0))));
 
         SDL_GetMemoryFunctions(&Watch::malloc_, &Watch::calloc_, &Watch::realloc_, &Watch::free_);
         Watch::largest = 0;

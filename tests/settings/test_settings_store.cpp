@@ -23,14 +23,6 @@ private slots:
         WindowTest::init();
     }
 
-    void unchangedValueLeavesWindowAlone() {
-        s->setScrollValue(0, 0);
-        s->setScrollValue(4, 50);
-        // No change, no RefreshWnd: the window keeps its design geometry.
-        QCOMPARE(w->size(), QSize(165, 278));
-        QCOMPARE(w->Label1->geometry(), QRect(32, 180, 105, 68));
-    }
-
     void changeAppliesAllSixValues() {
         s->setScrollValue(0, 3000);
         // The new width with the other five values as the store holds them.

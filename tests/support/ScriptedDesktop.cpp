@@ -15,20 +15,14 @@ void ScriptedDesktop::useRealMci() {
     mci = [](const QString& command) { return MciService::instance().sendText(command); };
 }
 
-void ScriptedDesktop::clear() {
-    calls.clear();
-    mciCommands.clear();
-    mciBytes.clear();
-}
+void ScriptedDesktop::clear() { calls.clear(), mciCommands.clear(), mciBytes.clear(); }
 
 int ScriptedDesktop::msgBox(const QString& text, int style, const QString& title) {
     calls << QStringLiteral("MsgBox %1 %2 %3").arg(style).arg(title, text);
-    if (!msgBoxAnswers.empty()) {
-        const int answer = msgBoxAnswers.front();
-        msgBoxAnswers.pop_front();
-        return answer;
-    }
-    return style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok;
+    const int answer = msgBoxAnswers.empty() ? (style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok)
+                                             : msgBoxAnswers.front();
+    if (!msgBoxAnswers.empty()) msgBoxAnswers.pop_front();
+    return answer;
 }
 
 std::optional<QString> ScriptedDesktop::fileDialog(FileDialogKind kind, const QString& filter,

@@ -36,9 +36,7 @@ class TestPressCycle : public WindowTest {
     void keys(std::initializer_list<Qt::Key> keys) {
         for (Qt::Key k : keys) QTest::keyClick(w->windowHandle(), k);
     }
-    QString imageError(const QString& p) const {
-        return QStringLiteral("MsgBox 16 不正な画像 設定している画像ファイルが不正です。\r\n「") + p + "」";
-    }
+    QString imageError(const QString& p) const { return QStringLiteral("MsgBox 16 不正な画像 設定している画像ファイルが不正です。\r\n「") + p + "」"; }
 
 private slots:
     void initTestCase() {

@@ -19,9 +19,7 @@
 
 namespace {
 const QString Sentence = QStringLiteral("\r\n\r\n 上記内容をぬか堂HP関係者まで報告してください。");
-QString errorBox(const QString& description) {
-    return QStringLiteral("MsgBox 16 Kovhpurl.dllのエラー ") + description + Sentence;
-}
+QString errorBox(const QString& description) { return QStringLiteral("MsgBox 16 Kovhpurl.dllのエラー ") + description + Sentence; }
 bool libraryMapped() {
     QFile maps(QStringLiteral("/proc/self/maps"));
     return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libKovhpurl.so");

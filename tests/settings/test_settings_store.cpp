@@ -18,10 +18,7 @@ class TestSettingsStore : public WindowTest {
     Q_OBJECT
 
 private slots:
-    void init() {
-        show = false;
-        WindowTest::init();
-    }
+    void init() { show = false; WindowTest::init(); }
 
     void changeAppliesAllSixValues() {
         s->setScrollValue(0, 3000);

@@ -53,10 +53,7 @@ class TestVersionDialog : public WindowTest {
 
 private slots:
     void initTestCase() { setUpFonts(); }
-    void init() {
-        show = false;
-        WindowTest::init();
-    }
+    void init() { show = false; WindowTest::init(); }
 
     void designStateOnEveryOpening() {
         bool checked = false;

@@ -40,9 +40,8 @@ private slots:
     void cleanupTestCase() { MciService::instance().shutdown(); }
 
     void parsesTheCommandsTheProgramSends() {
-        auto parsed = mci::parseCommand("open \"C:\\My Sounds\\a b.wav\" type waveaudio alias Zumble1P1 wait");
-        QVERIFY(std::holds_alternative<Command>(parsed));
-        Command c = std::get<Command>(parsed);
+        // A string parsed as an error number throws here, failing the test.
+        Command c = std::get<Command>(mci::parseCommand("open \"C:\\My Sounds\\a b.wav\" type waveaudio alias Zumble1P1 wait"));
         QCOMPARE(c.verb, Verb::Open);
         QCOMPARE(c.device, QByteArray("C:\\My Sounds\\a b.wav"));
         QCOMPARE(c.alias, QByteArray("Zumble1P1"));

@@ -88,9 +88,7 @@ private slots:
         s->setScrollValue(0, 3000);
         desk->msgBoxAnswers = {MsgBoxResult::Yes, MsgBoxResult::Yes, MsgBoxResult::Ok, MsgBoxResult::Cancel};
         desk->fileAnswers = {std::nullopt, dir.path()};
-        QCOMPARE(w->Form_QueryUnload(), 1);
-        QCOMPARE(w->Form_QueryUnload(), 1);
-        QCOMPARE(w->Form_QueryUnload(), 1);
+        for (int request = 0; request < 3; ++request) QCOMPARE(w->Form_QueryUnload(), 1);
         QCOMPARE(desk->calls.size(), 6);
         QCOMPARE(desk->calls.mid(0, 4), QStringList({Question, ShowSave, Question, ShowSave}));
         QVERIFY(desk->calls[4].startsWith("MsgBox 16 保存エラー"));

@@ -2,6 +2,7 @@
 // never stretched, its background colour around it) and the real popup
 // menu, which takes an item with the left button only.
 #include "FreshWindows.h"
+#include "Kit.h"
 #include "WhenReady.h"
 #include "button/frmBase.h"
 #include "platform/QtDesktop.h"
@@ -18,8 +19,7 @@ private slots:
 
     void pictureDrawnAtTheTopLeftAtItsOwnSize() {
         // Four quadrants, so a stretched or moved picture shows.
-        QImage picture(40, 30, QImage::Format_RGB32);
-        picture.fill(Qt::red);
+        QImage picture = kit::solid(40, 30, Qt::red);
         for (int y = 15; y < 30; ++y)
             for (int x = 20; x < 40; ++x) picture.setPixelColor(x, y, Qt::blue);
         w->setBackColor(0x00008000);  // green
@@ -32,8 +32,7 @@ private slots:
             QCOMPARE(drawn.pixelColor(p), green);
 
         // A picture larger than the window is cut at its edge, not shrunk.
-        QImage big(400, 400, QImage::Format_RGB32);
-        big.fill(Qt::yellow);
+        QImage big = kit::solid(400, 400, Qt::yellow);
         big.setPixelColor(164, 277, Qt::black);
         w->setPicture(big);
         const QImage cut = w->grab().toImage();

@@ -31,21 +31,17 @@ class TestPressCycle : public WindowTest {
                 "stop " + alias, "play " + alias + " from 0"};
     }
     void configure(const QString& unpressed, const QString& pressed, const QString& snd) {
-        s->Text1[0]->setText(unpressed);
-        s->Text1[1]->setText(pressed);
-        s->Text1[2]->setText(snd);
+        for (int i = 0; i < 3; ++i) s->Text1[size_t(i)]->setText(std::array{unpressed, pressed, snd}[size_t(i)]);
     }
-    QString imageError(const QString& p) const {
-        return QStringLiteral("MsgBox 16 不正な画像 設定している画像ファイルが不正です。\r\n「") + p + "」";
+    void keys(std::initializer_list<Qt::Key> keys) {
+        for (Qt::Key k : keys) QTest::keyClick(w->windowHandle(), k);
     }
+    QString imageError(const QString& p) const { return QStringLiteral("MsgBox 16 不正な画像 設定している画像ファイルが不正です。\r\n「") + p + "」"; }
 
 private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
-        up = path("up.png");
-        down = path("down.bmp");
-        sound = path("chime.wav");
-        notImage = path("note.gif");
+        up = path("up.png"), down = path("down.bmp"), sound = path("chime.wav"), notImage = path("note.gif");
         QVERIFY(kit::solid(40, 30, Qt::red).save(up) && kit::solid(20, 10, Qt::blue).save(down));
         QVERIFY(kit::write(sound, "RIFF") && kit::write(notImage, "this is not a picture"));
         alias = EXEName() + "P1";
@@ -55,11 +51,9 @@ private slots:
     void startsWithDesignWindowAndHiddenStore() {
         // Nothing at start-up reaches the desktop: no sound, no dialog, no z-order.
         QCOMPARE(desk->calls, QStringList());
-        QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(w->windowFlags() & Qt::Tool);
+        QVERIFY((w->windowFlags() & Qt::FramelessWindowHint) && (w->windowFlags() & Qt::Tool));
         QCOMPARE(w->size(), QSize(165, 278));
-        QCOMPARE(w->Width(), 2475.0);
-        QCOMPARE(w->Height(), 4170.0);
+        QCOMPARE(QList<double>({w->Width(), w->Height()}), QList<double>({2475, 4170}));
         QCOMPARE(QList<double>({w->Label1->Left(), w->Label1->Top(), w->Label1->Width(), w->Label1->Height()}),
                  QList<double>({480, 2700, 1575, 1020}));
         QVERIFY(w->Label1->Caption().isEmpty());
@@ -93,8 +87,7 @@ private slots:
         QCOMPARE(QColor(w->Picture().pixel(0, 0)), QColor(Qt::blue));
 
         // Latched: Space, Enter and clicks do nothing more.
-        QTest::keyClick(w->windowHandle(), Qt::Key_Space);
-        QTest::keyClick(w->windowHandle(), Qt::Key_Return);
+        keys({Qt::Key_Space, Qt::Key_Return});
         QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, areaCenter());
         QCOMPARE(desk->mciCommands.size(), 4);
         QCOMPARE(w->Picture().size(), QSize(20, 10));
@@ -115,9 +108,7 @@ private slots:
     void otherKeysAreIgnored() {
         configure(up, down, sound);
         desk->clear();
-        QTest::keyClick(w->windowHandle(), Qt::Key_A);
-        QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
-        QTest::keyClick(w->windowHandle(), Qt::Key_Delete);
+        keys({Qt::Key_A, Qt::Key_Escape, Qt::Key_Delete});
         QCOMPARE(desk->calls, QStringList());
         QVERIFY(!w->Pressed());
     }
@@ -203,10 +194,8 @@ private slots:
 
         // Left and middle presses on the body start a move, exactly as a press on a caption.
         desk->clear();
-        QTest::mousePress(w->windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
-        QTest::mouseRelease(w->windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
-        QTest::mousePress(w->windowHandle(), Qt::MiddleButton, {}, QPoint(150, 20));
-        QTest::mouseRelease(w->windowHandle(), Qt::MiddleButton, {}, QPoint(150, 20));
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(w->windowHandle(), Qt::MiddleButton, {}, QPoint(150, 20));
         QCOMPARE(desk->calls, QStringList({"ReleaseCapture", "SendMessage frmBase 161 2 0", "ReleaseCapture",
                                            "SendMessage frmBase 161 2 0"}));
         QVERIFY(w->Pressed());  // a drag does not reset
@@ -230,10 +219,7 @@ private slots:
     void rightPressOpensPopupAndLeavesPressAlone() {
         configure(up, down, sound);
         desk->clear();
-        QTest::mousePress(w->windowHandle(), Qt::RightButton, {}, areaCenter());
-        QTest::mouseRelease(w->windowHandle(), Qt::RightButton, {}, areaCenter());
-        QTest::mousePress(w->windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
-        QTest::mouseRelease(w->windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
+        for (const QPoint& at : {areaCenter(), QPoint(5, 5)}) QTest::mouseClick(w->windowHandle(), Qt::RightButton, {}, at);
         QCOMPARE(desk->calls, QStringList({"PopupMenu MnuPopUp", "PopupMenu MnuPopUp"}));
         QVERIFY(!w->Pressed());
     }

@@ -88,10 +88,7 @@ class TestDataFileCommands : public WindowTest {
 private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
-        up = path("up.png");
-        down = path("down.png");
-        sound = path("音.wav");
-        notImage = path("note.gif");
+        up = path("up.png"), down = path("down.png"), sound = path("音.wav"), notImage = path("note.gif");
         QVERIFY(kit::solid(40, 30, Qt::red).save(up) && kit::solid(40, 30, Qt::red).save(down));
         QVERIFY(kit::write(sound, "RIFF"));
         QVERIFY(kit::write(notImage, "not a picture"));
@@ -147,9 +144,7 @@ private slots:
             s->setScrollValue(i, std::array{r.WindowWidth, r.WindowHeight, r.AreaLeft, r.AreaTop, r.AreaWidth,
                                             r.AreaHeight}[size_t(i)]);
         s->setSwatchColor(r.BackgroundColor);
-        s->Text1[0]->setText(up);
-        s->Text1[1]->setText(down);
-        s->Text1[2]->setText(sound);
+        for (int i = 0; i < 3; ++i) s->Text1[size_t(i)]->setText(std::array{up, down, sound}[size_t(i)]);
         s->setCheck1Value(1);
         desk->clear();
         saveAs(target);
@@ -176,15 +171,12 @@ private slots:
         QCOMPARE(w->Label1->geometry(), QRect(10, 20, 60, 40));
         QCOMPARE(w->BackColor(), r.BackgroundColor);
         QCOMPARE(s->swatchColor(), r.BackgroundColor);
-        QCOMPARE(s->Text1[0]->text(), up);
-        QCOMPARE(s->Text1[1]->text(), down);
-        QCOMPARE(s->Text1[2]->text(), sound);
+        QCOMPARE(QStringList({s->Text1[0]->text(), s->Text1[1]->text(), s->Text1[2]->text()}), QStringList({up, down, sound}));
         QCOMPARE(s->check1Value(), 1);
         QVERIFY(w->MnuSetTopMost->isChecked());
         QCOMPARE(w->Picture().size(), QSize(40, 30));
         QVERIFY(!w->Pressed());
-        QCOMPARE(AppState::CurrentFileName, target);
-        QVERIFY(!AppState::IsSaved);
+        QVERIFY(AppState::CurrentFileName == target && !AppState::IsSaved);
         // Saving again gives the same bytes: nothing was lost on the way.
         saveAs(path("again.zm1"));
         QCOMPARE(kit::read(path("again.zm1")), kit::record(r));
@@ -232,9 +224,8 @@ private slots:
         desk->clear();
         open(path("bad.zm1"));
         QCOMPARE(desk->calls.size(), 1);
-        QCOMPARE(s->Text1[0]->text(), notImage);
-        QCOMPARE(s->Text1[1]->text(), QStringLiteral("before1"));
-        QCOMPARE(s->Text1[2]->text(), QStringLiteral("before2"));
+        QCOMPARE(QStringList({s->Text1[0]->text(), s->Text1[1]->text(), s->Text1[2]->text()}),
+                 QStringList({notImage, "before1", "before2"}));
         QCOMPARE(s->check1Value(), 0);
         QVERIFY(w->Pressed());
         QCOMPARE(s->HScroll1[5]->value(), 600);

@@ -46,11 +46,8 @@ from_menu() {
     fail "right-click, $1, $2 showed no window titled $3" >&2  # the caller's set -e stops the test
 }
 client_geometry() {
-    local info; info=$(xwininfo -id "$1")
-    X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
-    Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")
-    WIDTH=$(awk '/^ *Width:/ {print $2}' <<<"$info")
-    HEIGHT=$(awk '/^ *Height:/ {print $2}' <<<"$info")
+    read -r X Y WIDTH HEIGHT < <(xwininfo -id "$1" | awk '/Absolute upper-left X/ {x = $4} /Absolute upper-left Y/ {y = $4}
+        /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print x, y, w, h}')
 }
 
 start_program() {
@@ -60,11 +57,7 @@ start_program() {
     xdotool windowmove "$WIN" 20 20
     sleep 0.3
 }
-stop_program() {
-    kill "$APP_PID" 2>/dev/null || true
-    wait "$APP_PID" 2>/dev/null || true
-    APP_PID=""
-}
+stop_program() { kill "$APP_PID" 2>/dev/null || true; wait "$APP_PID" 2>/dev/null || true; APP_PID=""; }
 
 SDL_AUDIODRIVER=dummy start_program "$ZUMBLE"
 AREA_X=$((20 + 32 + 100)) AREA_Y=$((20 + 180 + 64))  # inside the area, below its caption
@@ -152,7 +145,7 @@ open_version() {
 }
 click_link() { xdotool mousemove $((X + 104 + 40)) $((Y + 121 + 7)) click 1; }
 wait_opened() {
-    for _ in $(seq 100); do [ -s "$OPENED" ] && break; sleep 0.05; done
+    retry 100 test -s "$OPENED" || true
     [ "$(cat "$OPENED" 2>/dev/null)" = "$HOMEPAGE" ] || fail "$1: xdg-open got '$(cat "$OPENED" 2>/dev/null)', not '$HOMEPAGE'"
 }
 
@@ -187,11 +180,7 @@ done
 [ -n "${Q:-}" ] || fail "Alt+F4 on the button window did not ask to save"
 xdotool windowactivate --sync "$Q" 2>/dev/null || true
 xdotool key n
-for _ in $(seq 60); do alive || break; sleep 0.05; done
-alive && fail "N after Alt+F4 did not end the program"
-wait "$APP_PID" && rc=0 || rc=$?
-APP_PID=""
-[ "$rc" = 0 ] || fail "the program ended with status $rc"
+expect_clean_end "N after Alt+F4"
 pass "Alt+F4 asks to save; N ends the program"
 
 # A copy of the program with no library beside it: the click shows the error

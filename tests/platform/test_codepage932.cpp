@@ -1,3 +1,4 @@
+#include "Kit.h"
 #include "platform/CodePage932.h"
 #include "platform/FileSystem.h"
 
@@ -47,9 +48,7 @@ private slots:
         const QString folder = dir.filePath(QStringLiteral("曲\u2016\u2212"));
         QVERIFY(QDir().mkpath(folder));
         const QString real = folder + QStringLiteral("/テーマ\u301CA\u00A2\u00AC\u2014.wav");
-        QFile f(real);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(kit::write(real, {}));
         const QString decoded = cp932::toUnicode(cp932::fromUnicode(real));
         QVERIFY(decoded != real);
         QVERIFY(!QFile::exists(decoded));

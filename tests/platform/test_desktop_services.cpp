@@ -1,5 +1,6 @@
 // The desktop services the windows rely on: picture loading, the existence
 // test, the common dialog's cancel and memory, and file-dialog filters.
+#include "Kit.h"
 #include "ScriptedDesktop.h"
 #include "platform/CommonDialog.h"
 #include "platform/Errors.h"
@@ -20,9 +21,7 @@ class TestDesktopServices : public QObject {
 
     QString write(const QString& name, const QByteArray& bytes) {
         const QString p = dir.filePath(name);
-        QFile f(p);
-        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(p));
-        f.write(bytes);
+        if (!kit::write(p, bytes)) qFatal("cannot write %s", qPrintable(p));
         return p;
     }
 
@@ -31,11 +30,8 @@ private slots:
         QImage image(7, 5, QImage::Format_RGB32);
         image.fill(QColor(0, 128, 255));
         // Qt writes no GIF: a 7 x 5 one of the same colour, byte by byte.
-        static const unsigned char gif[] = {
-            0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x07, 0x00, 0x05, 0x00, 0xf0, 0x00, 0x00, 0x00, 0x80, 0xff,
-            0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
-            0x07, 0x00, 0x05, 0x00, 0x00, 0x02, 0x05, 0x84, 0x8f, 0xa9, 0xbb, 0x05, 0x00, 0x3b};
-        write("pic_GIF.dat", QByteArray(reinterpret_cast<const char*>(gif), sizeof gif));
+        write("pic_GIF.dat", QByteArray::fromHex("47494638396107000500f000000080ff00000021f90400000000002c"
+                                                 "0000000007000500000205848fa9bb05003b"));
         for (const char* format : {"BMP", "JPG", "GIF", "PNG"}) {
             // A misleading extension: the reader goes by content.
             const QString p = dir.filePath(QStringLiteral("pic_%1.dat").arg(format));
@@ -62,15 +58,8 @@ private slots:
         QCOMPARE(number(write("text.bmp", "hello, not a picture")), 481);
         QCOMPARE(number(write("empty.gif", "")), 481);
         // A BMP header claiming 100000 x 100000 pixels is refused, not allocated.
-        QByteArray bmp(54, '\0');
-        bmp[0] = 'B';
-        bmp[1] = 'M';
-        qToLittleEndian<quint32>(54, bmp.data() + 10);
-        qToLittleEndian<quint32>(40, bmp.data() + 14);
-        qToLittleEndian<qint32>(100000, bmp.data() + 18);
-        qToLittleEndian<qint32>(100000, bmp.data() + 22);
-        qToLittleEndian<quint16>(1, bmp.data() + 26);
-        qToLittleEndian<quint16>(24, bmp.data() + 28);
+        // File header (bits at 54), info header of 40 bytes: 100000 x 100000, one plane, 24 bits.
+        const QByteArray bmp = QByteArray::fromHex("424d000000000000000036000000" "28000000a0860100a086010001001800") + QByteArray(24, '\0');
         QCOMPARE(number(write("huge.bmp", bmp)), 481);
         // Nothing that is not an ordinary file is opened or read: a FIFO with
         // no writer would block, a device would never end.

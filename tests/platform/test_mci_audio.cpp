@@ -4,6 +4,7 @@
 #include "platform/mci/MciService.h"
 
 #include "MidiMaker.h"
+#include "MciScript.h"
 #include "TestMedia.h"
 
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+using mciscript::expect, mciscript::send;
 using testmedia::DiskAudio;
 
 namespace {
@@ -28,11 +30,7 @@ namespace {
 class MixTap {
 public:
     static void install() { Mix_SetPostMix(hook, nullptr); }
-    static void start() {
-        armed_.store(false);
-        frames_.store(0);
-        armed_.store(true);
-    }
+    static void start() { armed_.store(false), frames_.store(0), armed_.store(true); }
     static size_t frames() { return frames_.load(); }
     // Last frame with any non-zero sample since start(), or -1.
     static qint64 lastSoundingFrame() {
@@ -62,10 +60,9 @@ class TestMciAudio : public QObject {
 
     QTemporaryDir dir_;
     QString out_;
-    QString wav_, wavLong_, twoTone_, mp3_, mp3Long_, mid_, rmid_, heldNote_, emptyMidi_;
+    QString wav_, twoTone_, mp3_, mp3Long_, mid_, rmid_, heldNote_, emptyMidi_;
 
     QString path(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
-    static int send(const QByteArray& command) { return MciService::instance().sendString(command); }
     static QByteArray openCommand(const QString& file, const char* type, const char* alias) {
         return "open \"" + file.toUtf8() + "\" type " + type + " alias " + alias + " wait";
     }
@@ -78,32 +75,22 @@ private slots:
         out_ = path("out.raw");
         qputenv("SDL_AUDIODRIVER", "disk");
         qputenv("SDL_DISKAUDIOFILE", out_.toUtf8());
-        wav_ = path("tone.wav");
-        wavLong_ = path("long.wav");
-        twoTone_ = path("two.wav");
-        mp3_ = path("tone.mp3");
-        mp3Long_ = path("long.mp3");
-        mid_ = path("notes.mid");
+        wav_ = path("tone.wav"), twoTone_ = path("two.wav"), mp3_ = path("tone.mp3"), mp3Long_ = path("long.mp3");
+        mid_ = path("notes.mid"), rmid_ = path("notes.rmi"), heldNote_ = path("held.mid"), emptyMidi_ = path("empty.mid");
         QVERIFY(testmedia::writeToneWav(wav_, {{440, 0.5}}));
         QVERIFY(testmedia::writeToneWav(twoTone_, {{440, 0.3}, {880, 1.7}}, 22050, 2));
         QVERIFY(testmedia::makeMp3(mp3_, 0.5));
         // Longer than the 2 s decoded while opening.
         QVERIFY(testmedia::makeMp3(mp3Long_, 4.0, 440, 320));
         QVERIFY(testmedia::writeMidi(mid_, 4, 0.25));
-        rmid_ = path("notes.rmi");
         QVERIFY(testmedia::writeBytes(rmid_, midimaker::rmid(testmedia::midiBytes(4, 0.25))));
-        heldNote_ = path("held.mid");
-        emptyMidi_ = path("empty.mid");
         QVERIFY(testmedia::writeBytes(heldNote_, midimaker::chord(48, {60}, 0.5, false)));
         QVERIFY(testmedia::writeBytes(emptyMidi_, midimaker::chord(0, {}, 0.0)));
         MciService::instance().warmUp();
         MciService::instance().warmUp();
     }
     void cleanupTestCase() { MciService::instance().shutdown(); }
-    void cleanup() {
-        Mix_SetPostMix(nullptr, nullptr);
-        send("close W");
-    }
+    void cleanup() { Mix_SetPostMix(nullptr, nullptr), send("close W"); }
 
     void eachFormatPlaysItsSound_data() {
         QTest::addColumn<QString>("file");
@@ -122,8 +109,7 @@ private slots:
         QFETCH(double, hz);
         QCOMPARE(send(openCommand(file, type.constData(), "Zumble1P1")), 0);
         const qint64 from = mark();
-        QCOMPARE(send("play Zumble1P1 from 0 wait"), 0);
-        QCOMPARE(send("close Zumble1P1"), 0);
+        expect({{"play Zumble1P1 from 0 wait", 0}, {"close Zumble1P1", 0}});
         const DiskAudio audio = since(from);
 
         const qint64 first = audio.firstLoudFrame();
@@ -181,27 +167,19 @@ private slots:
     void repeatedPressRestartsFromTheBeginning() {
         // 440 Hz for 0.3 s, then 880 Hz: a restart is heard as 440 Hz again.
         const QByteArray open = openCommand(twoTone_, "waveaudio", "P2");
-        QCOMPARE(send(open), 0);
-        QCOMPARE(send("play P2 from 0"), 0);
+        expect({{open, 0}, {"play P2 from 0", 0}});
         QThread::msleep(600);
         const qint64 from = mark();
         // The press: close, open, stop, play.
-        QCOMPARE(send("close P2"), 0);
-        QCOMPARE(send(open), 0);
-        QCOMPARE(send("stop P2"), 0);
-        QCOMPARE(send("play P2 from 0"), 0);
+        expect({{"close P2", 0}, {open, 0}, {"stop P2", 0}, {"play P2 from 0", 0}});
         // Until the driver has written 0.4 s (a busy machine slows it down).
         QTRY_VERIFY_WITH_TIMEOUT(DiskAudio::framesIn(out_) > from + 44100 * 4 / 10 + 2048, 5000);
         QCOMPARE(send("close P2"), 0);
         const DiskAudio audio = since(from);
         // Find where 880 Hz gives way to 440 Hz, and check the tail is 880 again.
         qint64 restart = -1;
-        for (qint64 f = 0; f + 882 < audio.frames(); f += 441) {
-            if (qAbs(audio.frequency(f, f + 882) - 440) < 20) {
-                restart = f;
-                break;
-            }
-        }
+        for (qint64 f = 0; restart < 0 && f + 882 < audio.frames(); f += 441)
+            if (qAbs(audio.frequency(f, f + 882) - 440) < 20) restart = f;
         QVERIFY2(restart >= 0, "the start of the sound was not heard again");
         QVERIFY(qAbs(audio.frequency(restart + 44100 * 35 / 100, restart + 44100 * 38 / 100) - 880) < 30);
         // No gap: a press cuts straight from one sound to the other.
@@ -210,8 +188,7 @@ private slots:
 
     void playToStopsThereAndGoesOnFromThere() {
         // 440 Hz for 0.3 s, then 880 Hz.
-        QCOMPARE(send(openCommand(twoTone_, "waveaudio", "W")), 0);
-        QCOMPARE(send("play W from 200 to 100"), 282);
+        expect({{openCommand(twoTone_, "waveaudio", "W"), 0}, {"play W from 200 to 100", 282}});
         MixTap::install();
         MixTap::start();
         QCOMPARE(send("play W from 0 to 300 wait"), 0);
@@ -234,8 +211,7 @@ private slots:
         // background; the tone must run through the join without a gap.
         QCOMPARE(send(openCommand(mp3Long_, "mpegvideo", "P3")), 0);
         const qint64 from = mark();
-        QCOMPARE(send("play P3 from 0 wait"), 0);
-        QCOMPARE(send("close P3"), 0);
+        expect({{"play P3 from 0 wait", 0}, {"close P3", 0}});
         const DiskAudio audio = since(from);
         const qint64 first = audio.firstLoudFrame();
         const double heard = audio.loudSeconds();  // -1 when silent
@@ -275,15 +251,12 @@ private slots:
         else if (!name.startsWith(QLatin1Char('/')))
             QVERIFY(testmedia::writeBytes(file, bytes));
         const qint64 from = mark();
-        QCOMPARE(send(openCommand(file, type.constData(), "Bad")), 296);
-        QCOMPARE(send("play Bad from 0"), 263);
-        QCOMPARE(send("close Bad"), 263);
+        expect({{openCommand(file, type.constData(), "Bad"), 296}, {"play Bad from 0", 263}, {"close Bad", 263}});
         QVERIFY(since(from).silent());
     }
 
     void stopSilencesAndKeepsTheAliasOpen() {
-        QCOMPARE(send(openCommand(mid_, "sequencer", "P4")), 0);
-        QCOMPARE(send("play P4 from 0"), 0);
+        expect({{openCommand(mid_, "sequencer", "P4"), 0}, {"play P4 from 0", 0}});
         QThread::msleep(200);
         QCOMPARE(send("stop P4"), 0);
         QThread::msleep(50);

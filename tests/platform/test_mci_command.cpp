@@ -5,6 +5,7 @@
 #include "platform/mci/MciService.h"
 #include "platform/mci/MidiFile.h"
 
+#include "MciScript.h"
 #include "TestMedia.h"
 
 #include <QTemporaryDir>
@@ -13,9 +14,9 @@
 using mci::Command;
 using mci::DeviceType;
 using mci::Verb;
+using mciscript::expect, mciscript::send;
 
 namespace {
-int send(const QByteArray& command) { return MciService::instance().sendString(command); }
 QByteArray quoted(const QString& path) { return '"' + cp932::fromUnicode(path) + '"'; }
 }  // namespace
 
@@ -39,9 +40,8 @@ private slots:
     void cleanupTestCase() { MciService::instance().shutdown(); }
 
     void parsesTheCommandsTheProgramSends() {
-        auto parsed = mci::parseCommand("open \"C:\\My Sounds\\a b.wav\" type waveaudio alias Zumble1P1 wait");
-        QVERIFY(std::holds_alternative<Command>(parsed));
-        Command c = std::get<Command>(parsed);
+        // A string parsed as an error number throws here, failing the test.
+        Command c = std::get<Command>(mci::parseCommand("open \"C:\\My Sounds\\a b.wav\" type waveaudio alias Zumble1P1 wait"));
         QCOMPARE(c.verb, Verb::Open);
         QCOMPARE(c.device, QByteArray("C:\\My Sounds\\a b.wav"));
         QCOMPARE(c.alias, QByteArray("Zumble1P1"));
@@ -123,59 +123,37 @@ private slots:
                            36);
         QCOMPARE(mci::inspectMidi(running)->seconds, 0.5);
 
-        QByteArray twoTracksAnnounced = smf;
-        twoTracksAnnounced[11] = 2;
-        QVERIFY(!mci::inspectMidi(twoTracksAnnounced));
-        QByteArray longChunk = smf;
-        longChunk[21] = char(longChunk[21] + 1);  // track length one past the file's end
-        QVERIFY(!mci::inspectMidi(longChunk));
-        QByteArray cut = smf;
-        cut.chop(4);
-        QVERIFY(!mci::inspectMidi(cut));
-        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\0", 14)));  // zero division
-        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0\0\x06\0\x03\0\x01\0\x60", 14)));  // format 3
-        QVERIFY(!mci::inspectMidi(QByteArray("MThd\0\0", 6)));
-        // Data bytes with the top bit set are a broken event.
-        QByteArray badData = smf;
-        badData[badData.indexOf("\x90\x3C")+ 2] = '\xE4';
-        QVERIFY(!mci::inspectMidi(badData));
+        // Two tracks announced, a track length one past the file's end, the end cut off, a data byte with
+        // the top bit set (a broken event), zero division, format 3, a cut header.
+        const auto patched = [&](qsizetype at, char to) { return QByteArray(smf).replace(at, 1, QByteArray(1, to)); };
+        for (const QByteArray& bad : {patched(11, 2), patched(21, char(smf[21] + 1)), smf.chopped(4), patched(smf.indexOf("\x90\x3C") + 2, '\xE4'),
+                                      QByteArray("MThd\0\0\0\x06\0\0\0\x01\0\0", 14), QByteArray("MThd\0\0\0\x06\0\x03\0\x01\0\x60", 14),
+                                      QByteArray("MThd\0\0", 6)})
+            QVERIFY(!mci::inspectMidi(bad));
     }
 
     void aliasLifecycle() {
-        QCOMPARE(send("close Zumble1P1"), 263);  // the caller closes before every open
-        QCOMPARE(send("open " + quoted(wav_) + " type waveaudio alias Zumble1P1 wait"), 0);
-        // Aliases compare without case, as on Windows.
-        QCOMPARE(send("open " + quoted(mid_) + " type sequencer alias zumble1p1 wait"), 289);
-        QCOMPARE(send("open " + quoted(mid_) + " type sequencer alias Zumble1P2 wait"), 0);
-        QCOMPARE(send("stop ZUMBLE1P1"), 0);  // stopping what does not play is fine
-        QCOMPARE(send("play zumble1p1 from 0"), 0);
-        QCOMPARE(send("play Zumble1P1 from 0"), 0);
-        QCOMPARE(send("play Zumble1P1 from 5000"), 282);  // past the end of 0.2 s
-        QCOMPARE(send("stop Zumble1P1 wait"), 0);
-        QCOMPARE(send("close Zumble1P1"), 0);
-        QCOMPARE(send("close Zumble1P1"), 263);
-        QCOMPARE(send("play Zumble1P1 from 0"), 263);
-        QCOMPARE(send("stop Zumble1P1"), 263);
-        QCOMPARE(send("play Zumble1P2 from 0 wait"), 0);
-        QCOMPARE(send("close all"), 0);
-        QCOMPARE(send("close Zumble1P2"), 263);
+        // The caller closes before every open; aliases compare without case, as on Windows; stopping what
+        // does not play is fine; 5 s is past the end of 0.2 s.
+        expect({{"close Zumble1P1", 263}, {"open " + quoted(wav_) + " type waveaudio alias Zumble1P1 wait", 0},
+                {"open " + quoted(mid_) + " type sequencer alias zumble1p1 wait", 289},
+                {"open " + quoted(mid_) + " type sequencer alias Zumble1P2 wait", 0}, {"stop ZUMBLE1P1", 0},
+                {"play zumble1p1 from 0", 0}, {"play Zumble1P1 from 0", 0}, {"play Zumble1P1 from 5000", 282},
+                {"stop Zumble1P1 wait", 0}, {"close Zumble1P1", 0}, {"close Zumble1P1", 263}, {"play Zumble1P1 from 0", 263},
+                {"stop Zumble1P1", 263}, {"play Zumble1P2 from 0 wait", 0}, {"close all", 0}, {"close Zumble1P2", 263}});
     }
 
     void openFailures() {
-        QCOMPARE(send("open " + quoted(dir_.filePath(QStringLiteral("missing.wav"))) + " type waveaudio alias A wait"), 275);
-        QCOMPARE(send("open " + quoted(dir_.path()) + " type waveaudio alias A wait"), 296);
-        QCOMPARE(send("open " + quoted(wav_ + QChar(0)) + " type waveaudio alias A wait"), 275);
         // A failed open leaves no alias behind.
-        QCOMPARE(send("close A"), 263);
+        expect({{"open " + quoted(dir_.filePath(QStringLiteral("missing.wav"))) + " type waveaudio alias A wait", 275},
+                {"open " + quoted(dir_.path()) + " type waveaudio alias A wait", 296},
+                {"open " + quoted(wav_ + QChar(0)) + " type waveaudio alias A wait", 275}, {"close A", 263}});
     }
 
     void contentDecidesTheDecoder() {
         // A WAV opened as a sequencer, a MIDI file opened as wave audio: both play.
-        QCOMPARE(send("open " + quoted(wav_) + " type sequencer alias A"), 0);
-        QCOMPARE(send("open " + quoted(mid_) + " type waveaudio alias B"), 0);
-        QCOMPARE(send("open " + quoted(wav_) + " alias C"), 0);
-        QCOMPARE(send("play A from 0 wait"), 0);
-        QCOMPARE(send("play B from 0 wait"), 0);
+        expect({{"open " + quoted(wav_) + " type sequencer alias A", 0}, {"open " + quoted(mid_) + " type waveaudio alias B", 0},
+                {"open " + quoted(wav_) + " alias C", 0}, {"play A from 0 wait", 0}, {"play B from 0 wait", 0}});
     }
 
     void japanesePathsInCodePage932() {
@@ -186,9 +164,8 @@ private slots:
         QVERIFY(testmedia::writeToneWav(file, {{880, 0.1}}));
         const QByteArray bytes = quoted(file);
         QVERIFY(bytes.contains("\x95\x5C"));
-        QCOMPARE(send("open " + bytes + " type waveaudio alias \x89\xB9 wait"), 0);  // alias 音
-        QCOMPARE(send("play \x89\xB9 from 0 wait"), 0);
-        QCOMPARE(send("close \x89\xB9"), 0);
+        // Alias 音.
+        expect({{"open " + bytes + " type waveaudio alias \x89\xB9 wait", 0}, {"play \x89\xB9 from 0 wait", 0}, {"close \x89\xB9", 0}});
         // Windows separators are accepted too.
         QString windows = file;
         windows.replace(QLatin1Char('/'), QLatin1Char('\\'));
@@ -197,9 +174,8 @@ private slots:
 
     void withoutSoundfontMidiFailsAndWaveStillPlays() {
         MciService::instance().setSoundfont(dir_.filePath(QStringLiteral("none.sf2")));
-        QCOMPARE(send("open " + quoted(mid_) + " type sequencer alias M"), 266);
-        QCOMPARE(send("open " + quoted(wav_) + " type waveaudio alias W"), 0);
-        QCOMPARE(send("play W from 0 wait"), 0);
+        expect({{"open " + quoted(mid_) + " type sequencer alias M", 266}, {"open " + quoted(wav_) + " type waveaudio alias W", 0},
+                {"play W from 0 wait", 0}});
         MciService::instance().setSoundfont(MciService::defaultSoundfont());
         QCOMPARE(send("open " + quoted(mid_) + " type sequencer alias M"), 0);
     }
@@ -209,9 +185,7 @@ private slots:
         MciService::instance().shutdown();  // twice is harmless
         qputenv("SDL_AUDIODRIVER", "no-such-driver");
         MciService::instance().warmUp();
-        QCOMPARE(send("open " + quoted(wav_) + " type waveaudio alias A wait"), 262);
-        QCOMPARE(send("play A from 0 wait"), 263);
-        QCOMPARE(send("close A"), 263);
+        expect({{"open " + quoted(wav_) + " type waveaudio alias A wait", 262}, {"play A from 0 wait", 263}, {"close A", 263}});
         qputenv("SDL_AUDIODRIVER", "disk");
         QCOMPARE(send("open " + quoted(wav_) + " type waveaudio alias A wait"), 0);
     }

@@ -3,6 +3,7 @@
 // Runs in its own process: each case opens and closes SDL's audio its own way.
 #include "platform/mci/MciService.h"
 
+#include "MciScript.h"
 #include "TestMedia.h"
 
 #include <QElapsedTimer>
@@ -15,11 +16,11 @@
 #include <atomic>
 #include <unistd.h>
 
+using mciscript::expect, mciscript::send;
 using testmedia::DiskAudio;
 
 namespace {
 
-int send(const QByteArray& command) { return MciService::instance().sendString(command); }
 
 // Holds the audio thread inside one period for `freezeMs` when armed: a
 // device that stops asking for audio.
@@ -86,19 +87,13 @@ private slots:
         QFETCH(bool, press);
         // The driver cannot write (a full device): SDL declares it lost.
         useDiskFile(QStringLiteral("/dev/full"));
-        QCOMPARE(send(open("P1")), 0);
-        QCOMPARE(send(open("P2")), 0);
-        QCOMPARE(send("play P2 from 0"), 0);
+        expect({{open("P1"), 0}, {open("P2"), 0}, {"play P2 from 0", 0}});
         QThread::msleep(1000);  // the driver's first failed write, on a busy machine too
         // The next command finds the device gone and opens it again, on the
         // output that works now.
         const QString out = dir_.filePath(press ? "after-press.raw" : "after-play.raw");
         useDiskFile(out);
-        if (press) {
-            QCOMPARE(send("close P1"), 0);
-            QCOMPARE(send(open("P1")), 0);
-            QCOMPARE(send("stop P1"), 0);
-        }
+        if (press) expect({{"close P1", 0}, {open("P1"), 0}, {"stop P1", 0}});
         QCOMPARE(send("play P1 from 0"), 0);
         // Until the driver has written 0.3 s past its write buffer.
         QTRY_VERIFY_WITH_TIMEOUT(DiskAudio::framesIn(out) > 44100 * 3 / 10 + 2048, 5000);
@@ -113,8 +108,7 @@ private slots:
     void stalledDeviceIsReopenedWithoutKeepingTheCallerWaiting() {
         useDiskFile(dir_.filePath("slow.raw"));
         qputenv("SDL_DISKAUDIODELAY", "1500");
-        QCOMPARE(send(open("P1")), 0);
-        QCOMPARE(send("play P1 from 0"), 0);
+        expect({{open("P1"), 0}, {"play P1 from 0", 0}});
         QThread::msleep(800);
         qunsetenv("SDL_DISKAUDIODELAY");
         QElapsedTimer clock;

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -41,11 +42,7 @@ enum : quint32 {
 constexpr quint32 NullPen = 0x80000008;
 constexpr quint32 Red = 0x0000FF, Blue = 0xFF0000;
 
-quint32 f2u(float f) {
-    quint32 u;
-    std::memcpy(&u, &f, 4);
-    return u;
-}
+quint32 f2u(float f) { return std::bit_cast<quint32>(f); }
 
 // Writes an EMF: the reference device is 96 dpi, so with a frame at the
 // origin one device pixel is one image pixel.
@@ -66,11 +63,7 @@ public:
         data_ += payload;
         return *this;
     }
-    Emf& redBrush() {
-        rec(CREATEBRUSHINDIRECT, {1, 0, Red, 0});
-        rec(SELECTOBJECT, {1});
-        return rec(SELECTOBJECT, {NullPen});
-    }
+    Emf& redBrush() { return rec(CREATEBRUSHINDIRECT, {1, 0, Red, 0}).rec(SELECTOBJECT, {1}).rec(SELECTOBJECT, {NullPen}); }
     Emf& rect(int l, int t, int r, int b) { return rec(RECTANGLE, {quint32(l), quint32(t), quint32(r), quint32(b)}); }
     QByteArray bytes() const {
         QByteArray out = data_;
@@ -99,9 +92,7 @@ QImage render(const QByteArray& emf) {
         QFile out(seeds + QStringLiteral("/test-%1.emf").arg(qHash(emf), 16, 16, QLatin1Char('0')));
         if (out.open(QIODevice::WriteOnly)) out.write(emf);
     }
-    QString error;
-    QImage img = metafile::render(emf, &error);
-    return img;
+    return metafile::render(emf);
 }
 
 bool isRed(const QImage& img, int x, int y) { return img.pixel(x, y) == qRgb(255, 0, 0); }
@@ -158,12 +149,7 @@ QByteArray textOut(int x, int y, const QString& text, quint32 options = 0, QRect
 
 // One EMF+ record, and a comment carrying EMF+ records.
 QByteArray plus(quint16 type, quint16 flags, const QByteArray& data) {
-    QByteArray b(12, '\0');
-    qToLittleEndian<quint16>(type, b.data());
-    qToLittleEndian<quint16>(flags, b.data() + 2);
-    qToLittleEndian<quint32>(quint32(12 + data.size()), b.data() + 4);
-    qToLittleEndian<quint32>(quint32(data.size()), b.data() + 8);
-    return b + data;
+    return Emf::le({type | quint32(flags) << 16, quint32(12 + data.size()), quint32(data.size())}) + data;
 }
 QByteArray plusComment(const QByteArray& records) { return Emf::le({quint32(4 + records.size()), 0x2B464D45}) + records; }
 QByteArray floats(std::initializer_list<float> v) {
@@ -221,16 +207,14 @@ private slots:
 
         // A reference device of twice the resolution: its pixels are half as large.
         Emf fine;
-        qToLittleEndian<quint32>(127, fine.raw().data() + 80);
-        qToLittleEndian<quint32>(127, fine.raw().data() + 84);
+        fine.raw().replace(80, 8, Emf::le({127, 127}));  // the reference device's millimetres
         img = render(fine.redBrush().rect(10, 10, 30, 20).bytes());
         QCOMPARE(img.size(), QSize(96, 48));
         QCOMPARE(pixels(img, {{10, 7}, {20, 7}, {10, 12}}), QString("r.."));
 
         // A frame that starts 48 pixels in: the drawing moves left by as much.
         Emf shifted;
-        qToLittleEndian<quint32>(1270, shifted.raw().data() + 24);
-        qToLittleEndian<quint32>(3810, shifted.raw().data() + 32);
+        shifted.raw().replace(24, 12, Emf::le({1270, 0, 3810}));  // the frame's left and right
         img = render(shifted.redBrush().rect(60, 10, 80, 20).bytes());
         QCOMPARE(img.size(), QSize(96, 48));
         QCOMPARE(pixels(img, {{20, 15}, {5, 15}, {40, 15}}), QString("r.."));
@@ -238,22 +222,18 @@ private slots:
 
     void mapModeAndWorldTransform() {
         // Anisotropic: 1000 logical units across 96 pixels.
-        Emf e;
-        e.redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 96});
-        e.rect(500, 0, 1000, 250);
-        QImage img = render(e.bytes());
+        const QImage img = render(Emf().redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 96})
+                                      .rect(500, 0, 1000, 250).bytes());
         QCOMPARE(pixels(img, {{70, 10}, {40, 10}}), QString("r."));
 
         // Isotropic: the smaller scale serves both axes (here 96 / 1000 across).
-        Emf iso;
-        iso.redBrush().rec(SETMAPMODE, {7}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 480});
-        iso.rect(0, 0, 1000, 250);
-        QCOMPARE(pixels(render(iso.bytes()), {{90, 20}, {90, 30}}), QString("r."));
+        const QImage iso = render(Emf().redBrush().rec(SETMAPMODE, {7}).rec(SETWINDOWEXTEX, {1000, 1000}).rec(SETVIEWPORTEXTEX, {96, 480})
+                                      .rect(0, 0, 1000, 250).bytes());
+        QCOMPARE(pixels(iso, {{90, 20}, {90, 30}}), QString("r."));
 
         // Translation by the world transform, then a scale multiplied on the left.
         Emf w;
-        w.redBrush().rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), f2u(50), 0});
-        w.rect(0, 0, 10, 10);
+        w.redBrush().rec(SETWORLDTRANSFORM, {f2u(1), 0, 0, f2u(1), f2u(50), 0}).rect(0, 0, 10, 10);
         w.rec(MODIFYWORLDTRANSFORM, {f2u(2), 0, 0, f2u(2), 0, 0, 2}).rect(0, 10, 10, 20);
         // The second square is (0..20, 20..40) + 50.
         QCOMPARE(pixels(render(w.bytes()), {{55, 5}, {5, 5}, {65, 35}, {75, 35}}), QString("r.r."));
@@ -571,9 +551,7 @@ private slots:
     }
 
     void bitmapRowsAndStretch() {
-        Emf e;
-        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20));
-        QImage img = render(e.bytes());
+        QImage img = render(Emf().rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20)).bytes());
         // The first row in the file is the bottom one.
         QCOMPARE(pixels(img, {{15, 15}, {5, 15}, {5, 5}, {30, 5}}), QString("gbr."));
 
@@ -581,9 +559,7 @@ private slots:
         // high, is the blue and green row.
         QByteArray part = stretchDib(0, 0, 20, 10);
         qToLittleEndian<quint32>(1, part.data() + 44 - 8);  // cySrc
-        Emf p;
-        p.rec(STRETCHDIBITS, part);
-        QCOMPARE(pixels(render(p.bytes()), {{5, 5}, {15, 5}}), QString("bg"));
+        QCOMPARE(pixels(render(Emf().rec(STRETCHDIBITS, part).bytes()), {{5, 5}, {15, 5}}), QString("bg"));
     }
 
     void setDibitsToDeviceBands() {
@@ -599,12 +575,9 @@ private slots:
             }
             return b;
         };
-        Emf e;
-        e.rec(SETDIBITSTODEVICE, band(0, 0xFF0000)).rec(SETDIBITSTODEVICE, band(2, 0x0000FF));
-        const QImage img = render(e.bytes());
-        QCOMPARE(img.pixel(0, 0), qRgb(0, 0, 255));  // rows 2-3 from the bottom are the top two
-        QCOMPARE(img.pixel(1, 1), qRgb(0, 0, 255));
-        QCOMPARE(pixels(img, {{0, 2}, {1, 3}, {0, 4}}), QString("rr."));
+        // Rows 2-3 from the bottom are the top two.
+        const QImage img = render(Emf().rec(SETDIBITSTODEVICE, band(0, 0xFF0000)).rec(SETDIBITSTODEVICE, band(2, 0x0000FF)).bytes());
+        QCOMPARE(pixels(img, {{0, 0}, {1, 1}, {0, 2}, {1, 3}, {0, 4}}), QString("bbrr."));
     }
 
     void rasterOpsKeepTheBackgroundTransparent() {
@@ -614,19 +587,15 @@ private slots:
         const std::array<quint32, 4> red = {0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000};
         const std::array<quint32, 4> mask = {0xFFFFFF, 0xFFFFFF, 0x000000, 0xFFFFFF};
         Emf e;
-        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcInvert, red));
-        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcAnd, mask));
-        e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcInvert, red));
-        QImage img = render(e.bytes());
-        QCOMPARE(pixels(img, {{5, 5}, {15, 5}, {5, 15}}), QString("r.."));
+        for (const auto& [rop, bits] : {std::pair{SrcInvert, red}, {SrcAnd, mask}, {SrcInvert, red}})
+            e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, rop, bits));
+        QCOMPARE(pixels(render(e.bytes()), {{5, 5}, {15, 5}, {5, 15}}), QString("r.."));
 
         // Over something already drawn the operation combines with it: red AND white-on-the-right.
-        Emf f;
-        f.redBrush().rect(0, 0, 20, 20);
-        f.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcAnd, {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}));
-        img = render(f.bytes());
-        QCOMPARE(img.pixel(5, 5), qRgb(0, 0, 0));
-        QVERIFY(isRed(img, 15, 5));
+        const QImage img = render(Emf().redBrush().rect(0, 0, 20, 20)
+                                      .rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, 2, 16, SrcAnd, {0x000000, 0xFFFFFF, 0x000000, 0xFFFFFF}))
+                                      .bytes());
+        QCOMPARE(pixels(img, {{5, 5}, {15, 5}}), QString("kr"));
     }
 
     void alphaBlending() {
@@ -641,10 +610,8 @@ private slots:
         QCOMPARE(pixels(img, {{5, 5}, {15, 5}}), QString("r."));
 
         // A constant alpha of one half over blue: both colours at half strength.
-        Emf c;
-        c.rec(CREATEBRUSHINDIRECT, {1, 0, Blue, 0}).rec(SELECTOBJECT, {1}).rec(SELECTOBJECT, {NullPen}).rect(0, 0, 20, 10);
-        c.rec(ALPHABLEND, blend(0x00800000, 0x00FF0000, 0x00FF0000));
-        img = render(c.bytes());
+        img = render(Emf().rec(CREATEBRUSHINDIRECT, {1, 0, Blue, 0}).rec(SELECTOBJECT, {1}).rec(SELECTOBJECT, {NullPen})
+                         .rect(0, 0, 20, 10).rec(ALPHABLEND, blend(0x00800000, 0x00FF0000, 0x00FF0000)).bytes());
         QVERIFY(std::abs(qRed(img.pixel(5, 5)) - 128) < 6);
         QVERIFY(std::abs(qBlue(img.pixel(5, 5)) - 127) < 6);
     }
@@ -675,15 +642,13 @@ private slots:
     void rasterOperations() {
         QFETCH(quint32, rop);
         QFETCH(bool, withSource);
-        QFETCH(QString, expected);
         Emf e;
         e.redBrush().rect(0, 0, 20, 20).rec(CREATEBRUSHINDIRECT, {2, 0, Blue, 0}).rec(SELECTOBJECT, {2});
         if (withSource)
             e.rec(STRETCHDIBITS, stretchDib(0, 0, 40, 20, 2, 16, rop, {0x00FF00, 0x00FF00, 0x00FF00, 0x00FF00}));
         else
             e.rec(BITBLT, {0, 0, 0, 0, 0, 0, 40, 20, rop, 0, 0, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 0, 0, 0, 0});
-        const QImage img = render(e.bytes());
-        QCOMPARE(pixels(img, {{10, 10}, {30, 10}}), expected);
+        QTEST(pixels(render(e.bytes()), {{10, 10}, {30, 10}}), "expected");
     }
 
     void maskAndParallelogramBlits() {
@@ -692,28 +657,22 @@ private slots:
         // The source transform scales the 20 x 20 destination down to the 2 x 2 bitmap.
         QByteArray m = Emf::le({0, 0, 0, 0, 0, 0, 20, 20, 0xAACC0020u, 0, 0, f2u(0.1f), 0, 0, f2u(0.1f), 0, 0, 0, 0, 128,
                                 40, 168, 16, 0, 0, 0, 184, 48, 232, 8});
-        m += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
-        for (int row = 0; row < 2; ++row) m += QByteArray::fromHex("00ff0000ff000000");  // two green pixels, padded
+        const QByteArray green = Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0}) + QByteArray::fromHex("00ff0000ff000000").repeated(2);
+        m += green;  // two rows of two green pixels, padded
         m += Emf::le({40, 2, 2, (1u << 16) | 1, 0, 8, 0, 0, 0, 0, 0x000000, 0xFFFFFF});
         m += Emf::le({0x80, 0x80});  // each row: left pixel 1, right pixel 0
-        Emf e;
-        e.redBrush().rect(0, 0, 20, 20).rec(MASKBLT, m);
-        QImage img = render(e.bytes());
-        QCOMPARE(pixels(img, {{5, 10}, {15, 10}}), QString("gr"));
+        QCOMPARE(pixels(render(Emf().redBrush().rect(0, 0, 20, 20).rec(MASKBLT, m).bytes()), {{5, 10}, {15, 10}}), QString("gr"));
 
         // PlgBlt onto a parallelogram leaning right: (20,0) (60,0) (0,40).
         QByteArray p = Emf::le({0, 0, 0, 0, 20, 0, 60, 0, 0, 40, 0, 0, 2, 2, f2u(1), 0, 0, f2u(1), 0, 0, 0, 0, 140,
                                 40, 180, 16, 0, 0, 0, 0, 0, 0, 0});
-        p += Emf::le({40, 2, 2, (24u << 16) | 1, 0, 16, 0, 0, 0, 0});
-        for (int row = 0; row < 2; ++row) p += QByteArray::fromHex("00ff0000ff000000");
+        p += green;
         // Inside, then left of the leaning edge and right of it.
         QCOMPARE(pixels(render(Emf().rec(PLGBLT, p).bytes()), {{30, 5}, {12, 35}, {5, 5}, {55, 35}}), QString("gg.."));
     }
 
     void rop2NopDrawsNothing() {
-        Emf e;
-        e.redBrush().rec(SETROP2, {11}).rect(0, 0, 20, 20).rec(SETROP2, {13}).rect(30, 0, 50, 20);
-        const QImage img = render(e.bytes());
+        const QImage img = render(Emf().redBrush().rec(SETROP2, {11}).rect(0, 0, 20, 20).rec(SETROP2, {13}).rect(30, 0, 50, 20).bytes());
         QCOMPARE(pixels(img, {{10, 10}, {40, 10}}), QString(".r"));
     }
 
@@ -723,9 +682,7 @@ private slots:
         const QByteArray good = Emf().redBrush().rect(0, 0, 10, 10).bytes();
         // Cut inside the header, or a header whose size is wrong: refused.
         QVERIFY(render(good.left(87)).isNull());
-        QByteArray lies = good;
-        qToLittleEndian<quint32>(4096, lies.data() + 4);
-        QVERIFY(render(lies).isNull());
+        QVERIFY(render(QByteArray(good).replace(4, 4, Emf::le({4096}))).isNull());
         // Neither a usable frame nor usable bounds: refused.
         QByteArray empty = good;
         for (int off : {8, 12, 16, 20, 24, 28, 32, 36}) qToLittleEndian<qint32>(off < 16 || (off >= 24 && off < 32) ? 10 : -10, empty.data() + off);
@@ -734,19 +691,17 @@ private slots:
 
     void hugeFramesAreCapped() {
         Emf e;
-        qToLittleEndian<qint32>(-2000000000, e.raw().data() + 24);
-        qToLittleEndian<qint32>(2000000000, e.raw().data() + 32);
+        e.raw().replace(24, 12, Emf::le({quint32(-2000000000), 0, 2000000000}));
         const QImage img = render(e.redBrush().rect(0, 0, 1000000, 100).bytes());
-        QVERIFY(!img.isNull());
-        QVERIFY(img.width() <= 8192 && img.height() <= 8192);
+        QVERIFY(img.height() <= 8192);
         QCOMPARE(img.width(), 8192);
 
         // Enormous extents and coordinates draw (or not) without hanging.
-        Emf x;
-        x.redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1, 1}).rec(SETVIEWPORTEXTEX, {0x7FFFFFFF, 0x7FFFFFFF});
-        x.rect(-2000000000, -2000000000, 2000000000, 2000000000).rec(ELLIPSE, {0, 0, 0x7FFFFFFF, 0x7FFFFFFF});
-        x.rec(SETWINDOWEXTEX, {0, 0});  // refused by the player, as by GDI
-        QVERIFY(!render(x.bytes()).isNull());
+        // The last extent of 0 x 0 is refused by the player, as by GDI.
+        QVERIFY(!render(Emf().redBrush().rec(SETMAPMODE, {8}).rec(SETWINDOWEXTEX, {1, 1}).rec(SETVIEWPORTEXTEX, {0x7FFFFFFF, 0x7FFFFFFF})
+                            .rect(-2000000000, -2000000000, 2000000000, 2000000000).rec(ELLIPSE, {0, 0, 0x7FFFFFFF, 0x7FFFFFFF})
+                            .rec(SETWINDOWEXTEX, {0, 0}).bytes())
+                     .isNull());
 
         // Dotted and dashed lines across the whole coordinate range.
         Emf d;
@@ -755,15 +710,13 @@ private slots:
         d.rec(EXTCREATEPEN, {2, 0, 0, 0, 0, 0x10000 | 1, 1, 0, 0, 0, 0}).rec(SELECTOBJECT, {2});
         d.rec(MOVETOEX, {0x80000001, 24}).rec(LINETO, {0x7FFFFFFF, 24});
         const QImage dotted = render(d.bytes());
-        QVERIFY(!dotted.isNull());
         QVERIFY(countColour(dotted, dotted.rect(), qRgb(0, 0, 0)) > 0);
 
         // Frame unusable, bounds usable: the size comes from the bounds.
         Emf b;
         qToLittleEndian<qint32>(-100, b.raw().data() + 32);
         const QImage fromBounds = render(b.redBrush().rect(0, 0, 10, 10).bytes());
-        QCOMPARE(fromBounds.size(), QSize(96, 48));
-        QVERIFY(isRed(fromBounds, 5, 5));
+        QVERIFY(fromBounds.size() == QSize(96, 48) && isRed(fromBounds, 5, 5));
 
         // A geometric pen a billion units wide along a star of edges millions
         // of pixels long (a fuzzer's find): the stroke covers the whole
@@ -781,12 +734,9 @@ private slots:
         QCOMPARE(countColour(wide, wide.rect(), qRgb(0, 0, 255)), 286 * 224);
         QPainterPathStroker stroker;
         stroker.setWidth(4 * 286);
-        QPainterPath outline;
-        outline.addPolygon(star);
-        outline.closeSubpath();
+        QPainterPath outline, ordinary;
+        outline.addPolygon(star), outline.closeSubpath(), ordinary.addEllipse(10, 10, 200, 150);
         QVERIFY(metafile::heavyShape(stroker.createStroke(outline), QSize(286, 224)));
-        QPainterPath ordinary;
-        ordinary.addEllipse(10, 10, 200, 150);
         stroker.setWidth(8);
         QVERIFY(!metafile::heavyShape(stroker.createStroke(ordinary), QSize(286, 224)));
     }
@@ -816,8 +766,7 @@ private slots:
         };
         // A few times: everything is drawn.
         const QImage few = picture(2);
-        QCOMPARE(few.size(), QSize(4096, 4096));
-        QVERIFY(isRed(few, 50, 50));
+        QVERIFY(few.size() == QSize(4096, 4096) && isRed(few, 50, 50));
         QCOMPARE(countColour(few, QRect(0, 200, 100, 100), qRgb(0, 0, 255)), 100 * 100);
         // Thousands of times: drawing stops part-way, what came first stays.
         const QImage many = picture(2000);
@@ -839,15 +788,10 @@ private slots:
 
     void lyingRecordSizesStopPlayback() {
         // Drawn up to the bad record; nothing after it.
-        const QList<quint32> badSizes = {0, 6, 26, 4096, 0xFFFFFFF8};
-        for (quint32 size : badSizes) {
+        for (quint32 size : {0u, 6u, 26u, 4096u, 0xFFFFFFF8u}) {
             Emf e;
-            e.redBrush().rect(0, 0, 10, 10);
-            e.words({RECTANGLE, size, 20, 0, 30, 10});
-            e.rect(40, 0, 50, 10);
-            const QImage img = render(e.bytes());
-            QVERIFY2(!img.isNull(), qPrintable(QString::number(size)));
-            QCOMPARE(pixels(img, {{5, 5}, {25, 5}, {45, 5}}), QString("r.."));
+            e.redBrush().rect(0, 0, 10, 10).words({RECTANGLE, size, 20, 0, 30, 10});
+            QVERIFY2(pixels(render(e.rect(40, 0, 50, 10).bytes()), {{5, 5}, {25, 5}, {45, 5}}) == "r..", qPrintable(QString::number(size)));
         }
 
         // A record shorter than its fields, a point count past the record and
@@ -857,21 +801,15 @@ private slots:
         s.rec(SELECTOBJECT, {0x7FFFFFFF}).rec(SELECTOBJECT, {0x8000FFFF}).rec(CREATEBRUSHINDIRECT, {0xFFFFFFFF, 0, 0, 0});
         s.rec(ROUNDRECT, {60, 0, 70, 10, 0x80000000, 0x80000000});  // corner sizes at the integer limit
         s.rect(40, 0, 50, 10);
-        const QImage img = render(s.bytes());
-        QCOMPARE(pixels(img, {{45, 5}, {25, 5}, {65, 5}}), QString("r.r"));
+        QCOMPARE(pixels(render(s.bytes()), {{45, 5}, {25, 5}, {65, 5}}), QString("r.r"));
     }
 
     void truncatedFilesDrawWhatTheyHave() {
-        Emf e;
-        e.redBrush().rect(0, 0, 10, 10).rec(EXTTEXTOUTW, textOut(0, 20, QStringLiteral("abc"))).rect(40, 0, 50, 10);
-        const QByteArray full = e.bytes();
-        for (int n = 88; n < full.size(); n += 2) {
-            const QImage img = render(full.left(n));
-            QVERIFY(!img.isNull());
-        }
+        const QByteArray full =
+            Emf().redBrush().rect(0, 0, 10, 10).rec(EXTTEXTOUTW, textOut(0, 20, QStringLiteral("abc"))).rect(40, 0, 50, 10).bytes();
+        for (int n = 88; n < full.size(); n += 2) QVERIFY2(!render(full.left(n)).isNull(), qPrintable(QString::number(n)));
         // Cut in the middle of the last rectangle: the first stays.
-        const QImage img = render(full.left(full.size() - 20 - 8));
-        QCOMPARE(pixels(img, {{5, 5}, {45, 5}}), QString("r."));
+        QCOMPARE(pixels(render(full.left(full.size() - 20 - 8)), {{5, 5}, {45, 5}}), QString("r."));
     }
 
     void deepSaveStackIsBounded() {
@@ -881,21 +819,13 @@ private slots:
         e.rec(INTERSECTCLIPRECT, {0, 0, 10, 10});
         for (int i = 0; i < 60000; ++i) e.words({RESTOREDC, 12, quint32(-1)});
         e.rec(RESTOREDC, {quint32(-100000)}).rec(RESTOREDC, {0x7FFFFFFF}).rect(0, 0, 96, 48);
-        const QImage img = render(e.bytes());
-        QVERIFY(isRed(img, 50, 30));  // the clip went with the restores
+        QVERIFY(isRed(render(e.bytes()), 50, 30));  // the clip went with the restores
     }
 
     void lyingBitmapsAreSkipped() {
-        struct Case {
-            qint32 width;
-            quint32 cbBits;
-        };
-        for (const Case c : {Case{2000000, 16}, Case{-5, 16}, Case{2, 4}, Case{2, 4000}}) {
-            Emf e;
-            e.rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, c.width, c.cbBits));
-            e.redBrush().rect(40, 0, 50, 10);
-            const QImage img = render(e.bytes());
-            QVERIFY(!img.isNull());
+        // Widths and bit counts that do not match the bits.
+        for (const auto& [width, cbBits] : {std::pair{2000000, 16u}, {-5, 16u}, {2, 4u}, {2, 4000u}}) {
+            const QImage img = render(Emf().rec(STRETCHDIBITS, stretchDib(0, 0, 20, 20, width, cbBits)).redBrush().rect(40, 0, 50, 10).bytes());
             QCOMPARE(pixels(img, {{5, 5}, {45, 5}}), QString(".r"));
         }
     }

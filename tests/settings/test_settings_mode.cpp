@@ -64,9 +64,8 @@ private slots:
             QCOMPARE(shown, static_cast<QWidget*>(s));
             QCOMPARE(readouts(), QStringList({"2475", "4170", "480", "2700", "1575", "1020"}));
             QCOMPARE(w->Label1->Caption(), Caption);
-            QCOMPARE(w->Label1->BackStyle(), 1);
-            QCOMPARE(w->Label1->BorderStyle(), 1);
-            QCOMPARE(w->Label1->BackColor(), 0x0000FFFFu);
+            QCOMPARE(QList<uint>({uint(w->Label1->BackStyle()), uint(w->Label1->BorderStyle()), w->Label1->BackColor()}),
+                     QList<uint>({1, 1, 0x0000FFFFu}));
             QCOMPARE(areaPixel(), Yellow);
             // The swatch shows the window's own default colour, not the design black.
             QCOMPARE(s->swatchColor(), refFromColor(background));
@@ -84,9 +83,9 @@ private slots:
         QCOMPARE(passedThrough, expected);
 
         QCOMPARE(w->Label1->Caption(), QString());
-        QCOMPARE(w->Label1->BackStyle(), 0);
-        QCOMPARE(w->Label1->BorderStyle(), 0);
-        QCOMPARE(w->Label1->BackColor(), 0x0000FFFFu);  // left yellow, unseen
+        // Left yellow, unseen.
+        QCOMPARE(QList<uint>({uint(w->Label1->BackStyle()), uint(w->Label1->BorderStyle()), w->Label1->BackColor()}),
+                 QList<uint>({0, 0, 0x0000FFFFu}));
         QCOMPARE(areaPixel(), before);
         QVERIFY(w->Pressed());
         QVERIFY(!s->isVisible());
@@ -130,9 +129,7 @@ private slots:
         w->Label1->resize(2, 105);   // 30 twips, below the area's minimum of 50
         w->MnuSetSet_Click();
         QCOMPARE(desk->calls, QStringList({"ShowModal frmSetDlg"}));
-        QCOMPARE(s->HScroll1[0]->value(), 10000);
-        QCOMPARE(s->HScroll1[4]->value(), 50);
-        QCOMPARE(s->HScroll1[5]->value(), 1575);
+        QCOMPARE(QList<int>({s->HScroll1[0]->value(), s->HScroll1[4]->value(), s->HScroll1[5]->value()}), QList<int>({10000, 50, 1575}));
         QCOMPARE(w->width(), 667);
         QCOMPARE(w->Label1->width(), 3);
     }

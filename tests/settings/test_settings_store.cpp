@@ -18,26 +18,13 @@ class TestSettingsStore : public WindowTest {
     Q_OBJECT
 
 private slots:
-    void init() {
-        show = false;
-        WindowTest::init();
-    }
-
-    void unchangedValueLeavesWindowAlone() {
-        s->setScrollValue(0, 0);
-        s->setScrollValue(4, 50);
-        // No change, no RefreshWnd: the window keeps its design geometry.
-        QCOMPARE(w->size(), QSize(165, 278));
-        QCOMPARE(w->Label1->geometry(), QRect(32, 180, 105, 68));
-    }
+    void init() { show = false; WindowTest::init(); }
 
     void changeAppliesAllSixValues() {
         s->setScrollValue(0, 3000);
         // The new width with the other five values as the store holds them.
         QCOMPARE(s->Label4[0]->text(), QStringLiteral("3000"));
-        QCOMPARE(w->width(), 200);
-        QCOMPARE(w->height(), 0);
-        QCOMPARE(w->Label1->geometry(), QRect(0, 0, 3, 3));
+        QVERIFY(w->size() == QSize(200, 0) && w->Label1->geometry() == QRect(0, 0, 3, 3));
 
         const int values[] = {2475, 4170, 480, 2700, 1575, 1020};
         for (int i = 0; i < 6; ++i) s->setScrollValue(i, values[i]);

@@ -15,34 +15,23 @@ void ScriptedDesktop::useRealMci() {
     mci = [](const QString& command) { return MciService::instance().sendText(command); };
 }
 
-void ScriptedDesktop::clear() {
-    calls.clear();
-    mciCommands.clear();
-    mciBytes.clear();
-}
+void ScriptedDesktop::clear() { calls.clear(), mciCommands.clear(), mciBytes.clear(); }
 
 int ScriptedDesktop::msgBox(const QString& text, int style, const QString& title) {
     calls << QStringLiteral("MsgBox %1 %2 %3").arg(style).arg(title, text);
-    if (!msgBoxAnswers.empty()) {
-        const int answer = msgBoxAnswers.front();
-        msgBoxAnswers.pop_front();
-        return answer;
-    }
-    return style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok;
+    const int answer = msgBoxAnswers.empty() ? (style == MsgBoxStyle::YesNoCancelQuestion ? MsgBoxResult::Cancel : MsgBoxResult::Ok)
+                                             : msgBoxAnswers.front();
+    if (!msgBoxAnswers.empty()) msgBoxAnswers.pop_front();
+    return answer;
 }
 
 std::optional<QString> ScriptedDesktop::fileDialog(FileDialogKind kind, const QString& filter,
                                                    const QString& fileName, int32_t flags) {
-    calls << QStringLiteral("%1 %2 %3 [%4]")
-                 .arg(kind == FileDialogKind::Open ? QStringLiteral("ShowOpen") : QStringLiteral("ShowSave"))
-                 .arg(flags)
-                 .arg(filter, fileName);
+    calls << QStringLiteral("%1 %2 %3 [%4]").arg(QLatin1String(kind == FileDialogKind::Open ? "ShowOpen" : "ShowSave")).arg(flags).arg(filter, fileName);
     if (fileAnswers.empty()) return std::nullopt;
-    const bool chosen = fileAnswers.front().has_value();
-    const QString name = chosen ? *fileAnswers.front() : QString();
+    const std::optional<QString> answer = fileAnswers.front();
     fileAnswers.pop_front();
-    if (!chosen) return std::nullopt;
-    return name;
+    return answer;
 }
 
 std::optional<uint32_t> ScriptedDesktop::colorDialog(uint32_t color, int32_t flags) {
@@ -66,14 +55,9 @@ void ScriptedDesktop::showModal(QWidget* window) {
 
 int ScriptedDesktop::setWindowPos(QWidget* window, int insertAfter, int x, int y, int cx, int cy,
                                   uint32_t flags) {
-    calls << QStringLiteral("SetWindowPos %1 %2 %3 %4 %5 %6 %7")
-                 .arg(window->objectName())
-                 .arg(insertAfter)
-                 .arg(x)
-                 .arg(y)
-                 .arg(cx)
-                 .arg(cy)
-                 .arg(flags);
+    QStringList args{QStringLiteral("SetWindowPos"), window->objectName()};
+    for (qint64 v : {qint64(insertAfter), qint64(x), qint64(y), qint64(cx), qint64(cy), qint64(flags)}) args << QString::number(v);
+    calls << args.join(u' ');
     return 1;
 }
 

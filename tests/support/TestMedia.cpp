@@ -24,11 +24,7 @@ void appendLe(QByteArray& b, T v) {
 }
 void appendLe32(QByteArray& b, uint32_t v) { appendLe(b, v); }
 void appendLe16(QByteArray& b, uint16_t v) { appendLe(b, v); }
-void appendBe32(QByteArray& b, uint32_t v) {
-    char raw[4];
-    qToBigEndian(v, raw);
-    b.append(raw, 4);
-}
+void appendBe32(QByteArray& b, uint32_t v) { appendLe(b, qbswap(v)); }
 void appendVlq(QByteArray& b, uint32_t v) {
     char bytes[5];
     int n = 0;
@@ -75,13 +71,9 @@ bool writeToneWav(const QString& path, const QList<Tone>& tones, int rate, int c
     QByteArray wav("RIFF");
     appendLe32(wav, uint32_t(36 + pcm.size()));
     wav.append("WAVEfmt ");
-    appendLe32(wav, 16);
-    appendLe16(wav, 1);  // PCM
-    appendLe16(wav, uint16_t(channels));
-    appendLe32(wav, uint32_t(rate));
-    appendLe32(wav, uint32_t(rate * channels * 2));
-    appendLe16(wav, uint16_t(channels * 2));
-    appendLe16(wav, 16);
+    // Chunk size; PCM and the channels; rate; bytes a second; bytes a frame and 16 bits a sample.
+    for (uint32_t v : {16u, 1u | uint32_t(channels) << 16, uint32_t(rate), uint32_t(rate * channels * 2), uint32_t(channels * 2) | 16u << 16})
+        appendLe32(wav, v);
     wav.append("data");
     appendLe32(wav, uint32_t(pcm.size()));
     wav.append(pcm);
@@ -99,9 +91,7 @@ QByteArray midiBytes(int notes, double noteSeconds) {
     return smf(0, events);  // acoustic grand piano
 }
 
-bool writeMidi(const QString& path, int notes, double noteSeconds) {
-    return writeBytes(path, midiBytes(notes, noteSeconds));
-}
+bool writeMidi(const QString& path, int notes, double noteSeconds) { return writeBytes(path, midiBytes(notes, noteSeconds)); }
 
 bool makeSoxTone(const QString& path, double seconds, const QStringList& format, double frequency) {
     if (QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()) return false;
@@ -121,9 +111,7 @@ bool makeMp3(const QString& path, double seconds, double frequency, int kbps) {
     return makeSoxTone(path, seconds, format, frequency);
 }
 
-qint64 DiskAudio::framesIn(const QString& path, int channels) {
-    return QFile(path).size() / (2 * channels);
-}
+qint64 DiskAudio::framesIn(const QString& path, int channels) { return QFile(path).size() / (2 * channels); }
 
 qint64 DiskAudio::mark(const QString& path) {
     QThread::msleep(60);
@@ -168,30 +156,14 @@ double DiskAudio::peak(qint64 from, qint64 to) const {
     return best / 32768.0;
 }
 
-double DiskAudio::rms(qint64 from, qint64 to) const {
-    to = clampEnd(to, frames());
-    if (to <= from) return 0;
-    double sum = 0;
-    for (qint64 i = from * channels_; i < to * channels_; ++i) {
-        const double s = samples_[size_t(i)] / 32768.0;
-        sum += s * s;
-    }
-    return std::sqrt(sum / double((to - from) * channels_));
-}
-
 double DiskAudio::frequency(qint64 from, qint64 to) const {
     to = clampEnd(to, frames());
     int crossings = 0;
     qint64 first = -1, last = -1;
     for (qint64 f = std::max<qint64>(from, 0) + 1; f < to; ++f) {
-        if ((sample(f - 1) < 0) != (sample(f) < 0)) {
-            ++crossings;
-            if (first < 0) first = f;
-            last = f;
-        }
+        if ((sample(f - 1) < 0) != (sample(f) < 0)) ++crossings, first = first < 0 ? f : first, last = f;
     }
-    if (crossings < 3) return 0;
-    return (crossings - 1) / 2.0 / (double(last - first) / rate_);
+    return crossings < 3 ? 0 : (crossings - 1) / 2.0 / (double(last - first) / rate_);
 }
 
 qint64 DiskAudio::longestQuietRun(qint64 from, qint64 to, int threshold) const {

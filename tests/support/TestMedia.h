@@ -68,9 +68,8 @@ public:
     double loudSeconds(int threshold = 300) const {
         return silent(threshold) ? -1 : double(lastLoudFrame(threshold) - firstLoudFrame(threshold)) / rate_;
     }
-    // Largest magnitude and RMS level (0..1 of full scale) in a frame range.
+    // Largest magnitude (0..1 of full scale) in a frame range.
     double peak(qint64 from = 0, qint64 to = -1) const;
-    double rms(qint64 from = 0, qint64 to = -1) const;
     // Frequency of channel 0 estimated from zero crossings in a frame range.
     double frequency(qint64 from, qint64 to) const;
     // Longest run of frames inside [from, to) with every sample's magnitude

@@ -62,18 +62,14 @@ private slots:
         inputs.start();
         QSignalSpy pressed(&inputs, &Inputs::inputPressed);
         QWidget a, b;
-        a.show();
-        b.show();
+        a.show(), b.show();
         QVERIFY(QTest::qWaitForWindowExposed(&b));
-        QTest::keyClick(&a, Qt::Key_1);
-        QTest::keyClick(&b, Qt::Key_2);
-        QTest::keyClick(&b, Qt::Key_3);
+        for (const auto& [window, key] : {std::pair{&a, Qt::Key_1}, {&b, Qt::Key_2}, {&b, Qt::Key_3}}) QTest::keyClick(window, key);
         QTest::keyEvent(QTest::Press, &b, Qt::Key_1, Qt::NoModifier, -1);
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(&b, &repeat);
         QCOMPARE(pressed.size(), 3);
-        QCOMPARE(pressed[0][0].toString(), QStringLiteral("key:1"));
-        QCOMPARE(pressed[1][0].toString(), QStringLiteral("key:2"));
+        QCOMPARE(QStringList({pressed[0][0].toString(), pressed[1][0].toString()}), QStringList({"key:1", "key:2"}));
         QVERIFY(pressed[1][1].toLongLong() <= monotonicUs());
 
         QDialog dialog;

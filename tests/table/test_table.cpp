@@ -1,6 +1,7 @@
 // A quiz table of four seats bound to keys 1-4, played through its real
 // windows: who lights, what is sent to the sound service, what the host panel
 // shows, and the host's commands, learning and exit.
+#include "Kit.h"
 #include "ScriptedDesktop.h"
 #include "TestMedia.h"
 
@@ -27,11 +28,8 @@ QString makeTable(const QTemporaryDir& dir) {
     const QStringList names{"チームA", "チームB", "チームC", "チームD"};
     for (int i = 0; i < 4; ++i) {
         const QString stem = dir.filePath(QStringLiteral("kits/%1").arg(i + 1));
-        QImage up(40, 40, QImage::Format_RGB32), down(40, 40, QImage::Format_RGB32);
-        up.fill(Qt::darkGray);
-        down.fill(QColor::fromHsv(i * 90, 255, 255));
-        up.save(stem + "up.png");
-        down.save(stem + "down.png");
+        kit::solid(40, 40, Qt::darkGray).save(stem + "up.png");
+        kit::solid(40, 40, QColor::fromHsv(i * 90, 255, 255)).save(stem + "down.png");
         testmedia::writeToneWav(stem + ".wav", {{440.0 * (i + 1), 0.2}});
         SettingsRecord r;
         r.WindowWidth = r.WindowHeight = 600;
@@ -45,10 +43,8 @@ QString makeTable(const QTemporaryDir& dir) {
     }
     const QByteArray json = QJsonDocument(QJsonObject{
         {"zumbleTable", 1}, {"rules", QJsonObject{{"wrongSound", "kits/1.wav"}}}, {"seats", seats}}).toJson();
-    QFile f(dir.filePath(QStringLiteral("quiz.zmt")));
-    f.open(QIODevice::WriteOnly);
-    f.write(json);
-    return f.fileName();
+    kit::write(dir.filePath(QStringLiteral("quiz.zmt")), json);
+    return dir.filePath(QStringLiteral("quiz.zmt"));
 }
 
 QStringList lines(QListWidget* list) {
@@ -78,8 +74,7 @@ private slots:
         const QString alias = QCoreApplication::applicationName();
 
         desk.clear();
-        QTest::keyClick(&t.seat(0).Base(), Qt::Key_3);
-        QTest::keyClick(&t.seat(0).Base(), Qt::Key_1);
+        for (Qt::Key k : {Qt::Key_3, Qt::Key_1}) QTest::keyClick(&t.seat(0).Base(), k);
         QVERIFY(t.seat(2).Base().Pressed());
         QVERIFY(!t.seat(0).Base().Pressed());
         QCOMPARE(desk.mciCommands.filter(u"Seat3").size(), 4);  // close, open, stop, play
@@ -97,8 +92,7 @@ private slots:
         QCOMPARE(desk.mciCommands.first(), QStringLiteral("stop %1Seat3").arg(alias));
         QVERIFY(desk.mciCommands.filter(QStringLiteral("alias %1Host").arg(alias)).size() == 1);
         QCOMPARE(seatState(t, 2), QStringLiteral("お手つき"));
-        QTest::keyClick(&t.seat(1).Base(), Qt::Key_3);
-        QTest::keyClick(&t.seat(1).Base(), Qt::Key_1);
+        for (Qt::Key k : {Qt::Key_3, Qt::Key_1}) QTest::keyClick(&t.seat(1).Base(), k);
         QVERIFY(t.seat(0).Base().Pressed() && !t.seat(2).Base().Pressed());
         QCOMPARE(lines(t.panel().OrderList), QStringList{"1 チームA"});
 
@@ -134,10 +128,7 @@ private slots:
     void unusableTableOpensNothing() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("bad.zmt"));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(R"({"zumbleTable":1,"seats":[{"inputs":["key:1"]},{"inputs":["key:1"]}]})");
-        f.close();
+        QVERIFY(kit::write(path, R"({"zumbleTable":1,"seats":[{"inputs":["key:1"]},{"inputs":["key:1"]}]})"));
         ScriptedDesktop desk;
         Table t;
         QVERIFY(!t.open(path));

@@ -1,5 +1,6 @@
 // The quiz table without windows: a round driven by scripted event sequences,
 // and the table file's round trip, refusals and paths.
+#include "Kit.h"
 #include "table/Round.h"
 #include "table/TableFile.h"
 
@@ -108,8 +109,7 @@ private slots:
     }
     void bindings() {
         QFETCH(QString, text);
-        QFETCH(QString, canonical);
-        QCOMPARE(canonicalBinding(text).value_or(QString()), canonical);
+        QTEST(canonicalBinding(text).value_or(QString()), "canonical");
     }
 
     void roundTripKeepsEverything() {
@@ -135,9 +135,7 @@ private slots:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("reason");
         const QByteArray seat = R"({"name":"A","kit":"a.zm1"})";
-        QByteArray seventeen = "[" + seat;
-        for (int i = 1; i < 17; ++i) seventeen += "," + seat;
-        seventeen += "]";
+        const QByteArray seventeen = "[" + (seat + ",").repeated(16) + seat + "]";
         QTest::newRow("not JSON") << QByteArray("{\"zumbleTable\": 1,") << "テーブルファイルの形式が正しくありません（";
         QTest::newRow("not an object") << QByteArray("[1]") << "全体が { } で囲まれていません";
         QTest::newRow("no version") << QByteArray(R"({"seats":[]})") << "Zumble のテーブルファイルではありません";
@@ -183,16 +181,13 @@ private slots:
                 QVERIFY2(!e.reason().isEmpty(), bad);
             }
         }
-        QFile kept(path);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), before);
+        QCOMPARE(kit::read(path), before);
 
         // Only ordinary files are read: a FIFO must not block, a folder is no table.
         QVERIFY(::mkfifo(QFile::encodeName(tempPath(dir, "fifo.zmt")).constData(), 0600) == 0);
+        const QString notATable = QStringLiteral("テーブルファイルではありません（フォルダか装置です）。");
         const QList<QPair<const char*, QString>> unreadable{
-            {"fifo.zmt", QStringLiteral("テーブルファイルではありません（フォルダか装置です）。")},
-            {"folder.zmt", QStringLiteral("テーブルファイルではありません（フォルダか装置です）。")},
-            {"none.zmt", QStringLiteral("テーブルファイルが見つかりません。")}};
+            {"fifo.zmt", notATable}, {"folder.zmt", notATable}, {"none.zmt", QStringLiteral("テーブルファイルが見つかりません。")}};
         for (const auto& [name, reason] : unreadable) {
             try {
                 readTableFile(tempPath(dir, name));

@@ -19,9 +19,7 @@
 
 namespace {
 const QString Sentence = QStringLiteral("\r\n\r\n 上記内容をぬか堂HP関係者まで報告してください。");
-QString errorBox(const QString& description) {
-    return QStringLiteral("MsgBox 16 Kovhpurl.dllのエラー ") + description + Sentence;
-}
+QString errorBox(const QString& description) { return QStringLiteral("MsgBox 16 Kovhpurl.dllのエラー ") + description + Sentence; }
 bool libraryMapped() {
     QFile maps(QStringLiteral("/proc/self/maps"));
     return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libKovhpurl.so");
@@ -55,10 +53,7 @@ class TestVersionDialog : public WindowTest {
 
 private slots:
     void initTestCase() { setUpFonts(); }
-    void init() {
-        show = false;
-        WindowTest::init();
-    }
+    void init() { show = false; WindowTest::init(); }
 
     void designStateOnEveryOpening() {
         bool checked = false;
@@ -69,19 +64,16 @@ private slots:
             QCOMPARE(d.palette().color(QPalette::Window), QColor(255, 255, 128));
             QCOMPARE(d.Label1->text(), QStringLiteral("ズンブルアプリ"));
             QCOMPARE(d.Label1->palette().color(QPalette::Window), QColor(0, 0, 192));
-            QCOMPARE(d.Label1->font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
-            QCOMPARE(d.Label1->font().pointSizeF(), 14.25);
-            QVERIFY(d.Label1->font().bold());
+            QVERIFY(d.Label1->font().family() == QStringLiteral("ＭＳ Ｐゴシック") && d.Label1->font().pointSizeF() == 14.25 &&
+                    d.Label1->font().bold());
             QCOMPARE(d.Label2->text(), QStringLiteral("Varsion\u30001.5.0"));
             QCOMPARE(d.Label2->palette().color(QPalette::Window), QColor(255, 128, 0));
             const QRegularExpression line(QStringLiteral("ぬか堂.*\\d{4}-\\d{4}$"));
             for (QLabel* l : d.Label3) QVERIFY2(line.match(l->text()).hasMatch(), qPrintable(l->text()));
-            QCOMPARE(d.Image1->pixmap().size(), QSize(43, 80));
-            QCOMPARE(d.Image1->geometry(), QRect(27, 24, 43, 80));
+            QVERIFY(d.Image1->pixmap().size() == QSize(43, 80) && d.Image1->geometry() == QRect(27, 24, 43, 80));
             QCOMPARE(d.Label5->text(), QStringLiteral("ここをクリックするとぬか堂HPが開きます。"));
             QCOMPARE(d.Label5->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-            QVERIFY(!d.Label5->autoFillBackground());
-            QVERIFY(d.Label5->font().underline());
+            QVERIFY(!d.Label5->autoFillBackground() && d.Label5->font().underline());
             QCOMPARE(d.Label5->cursor().hotSpot(), QPoint(12, 1));
             QCOMPARE(d.Command1->geometry(), QRect(231, 153, 88, 25));
             // Only OK takes the focus, and it has it.

@@ -65,7 +65,6 @@ public:
     // The seat now answering, or -1.
     int answering() const;
     Lockout mode() const { return mode_; }
-    int litCount() const { return lit_; }
 
 private:
     std::vector<Press> decide(std::vector<Press> presses);

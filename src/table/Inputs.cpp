@@ -13,6 +13,8 @@
 #include <SDL.h>
 #include <rtmidi/RtMidi.h>
 
+#include <sys/prctl.h>
+
 #include <map>
 
 namespace table {
@@ -50,6 +52,8 @@ public:
 
 protected:
     void run() override {
+        // The default slack lets a quarter-millisecond sleep run on to a third.
+        prctl(PR_SET_TIMERSLACK, 1UL);
         while (!isInterruptionRequested()) {
             // SDL reads the devices only when pumped, and stamps events in
             // whole milliseconds: two presses a millisecond apart would come

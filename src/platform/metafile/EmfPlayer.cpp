@@ -156,7 +156,10 @@ QTransform Player::pageToDevice() const {
                       dc_.viewportOrg.y() - dc_.windowOrg.y() * sy);
 }
 
-QTransform Player::logicalToImage() const { return dc_.world * pageToDevice() * deviceToImage_; }
+QTransform Player::logicalToImage() const {
+    if (!toImage_) toImage_ = dc_.world * pageToDevice() * deviceToImage_;
+    return *toImage_;
+}
 
 double Player::imageScale() const {
     const QTransform t = logicalToImage();
@@ -790,6 +793,16 @@ void Player::regionRecord(const Record& r) {
 // The record switch
 
 void Player::record(const Record& r) {
+    // Every record that can change the mapping; the case that handles it below
+    // may still refuse the change, which only costs working it out again.
+    switch (r.type()) {
+    case EMR_SETWINDOWEXTEX: case EMR_SETWINDOWORGEX: case EMR_SETVIEWPORTEXTEX: case EMR_SETVIEWPORTORGEX:
+    case EMR_SCALEVIEWPORTEXTEX: case EMR_SCALEWINDOWEXTEX: case EMR_SETMAPMODE: case EMR_RESTOREDC:
+    case EMR_SETWORLDTRANSFORM: case EMR_MODIFYWORLDTRANSFORM:
+        toImage_.reset();
+        break;
+    default: break;
+    }
     switch (r.type()) {
     case EMR_POLYBEZIER: polyRecord(r, false, PolyBezier); break;
     case EMR_POLYGON: polyRecord(r, false, Polygon); break;

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace metafile::emf {
@@ -186,6 +187,9 @@ private:
 
     QPainter& painter_;
     QTransform deviceToImage_;
+    // logicalToImage(), asked for at every shape, kept until a record changes
+    // the mapping (see the top of record()).
+    mutable std::optional<QTransform> toImage_;
     QSize imageSize_;
     QSizeF devPerMm_;
     DcState dc_;

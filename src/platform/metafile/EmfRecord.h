@@ -40,6 +40,11 @@ enum RecordType : quint32 {
     EMR_GRADIENTFILL = 118,
 };
 
+// The readers are forced inline: they are a few instructions each, called for
+// every field of every record, and the record switch is large enough that the
+// compiler would otherwise stop inlining them there.
+#define EMF_READER [[gnu::always_inline]]
+
 class Record {
 public:
     Record(const uchar* data, quint32 size, quint32 type) : p_(data), size_(size), type_(type) {}
@@ -49,32 +54,33 @@ public:
     const uchar* data() const { return p_; }
 
     // True when `count` bytes starting at `offset` lie inside the record.
-    bool has(quint64 offset, quint64 count) const { return offset <= size_ && count <= size_ - offset; }
+    EMF_READER bool has(quint64 offset, quint64 count) const { return offset <= size_ && count <= size_ - offset; }
     // True when `count` items of `itemBytes` each, starting at `offset`, lie inside.
     bool hasArray(quint64 offset, quint64 count, quint64 itemBytes) const {
         if (offset > size_) return false;
         return itemBytes == 0 || count <= (size_ - offset) / itemBytes;
     }
 
-    quint32 u32(quint32 off) const { return has(off, 4) ? qFromLittleEndian<quint32>(p_ + off) : 0; }
-    qint32 i32(quint32 off) const { return has(off, 4) ? qFromLittleEndian<qint32>(p_ + off) : 0; }
-    quint16 u16(quint32 off) const { return has(off, 2) ? qFromLittleEndian<quint16>(p_ + off) : 0; }
-    qint16 i16(quint32 off) const { return has(off, 2) ? qFromLittleEndian<qint16>(p_ + off) : 0; }
-    quint8 u8(quint32 off) const { return has(off, 1) ? p_[off] : 0; }
+    EMF_READER quint32 u32(quint32 off) const { return has(off, 4) ? qFromLittleEndian<quint32>(p_ + off) : 0; }
+    EMF_READER qint32 i32(quint32 off) const { return has(off, 4) ? qFromLittleEndian<qint32>(p_ + off) : 0; }
+    EMF_READER quint16 u16(quint32 off) const { return has(off, 2) ? qFromLittleEndian<quint16>(p_ + off) : 0; }
+    EMF_READER qint16 i16(quint32 off) const { return has(off, 2) ? qFromLittleEndian<qint16>(p_ + off) : 0; }
+    EMF_READER quint8 u8(quint32 off) const { return has(off, 1) ? p_[off] : 0; }
     float f32(quint32 off) const {
         const quint32 bits = u32(off);
         float f;
         std::memcpy(&f, &bits, sizeof f);
         return f;
     }
-    QPointF pointL(quint32 off) const { return QPointF(i32(off), i32(off + 4)); }
-    QPointF pointS(quint32 off) const { return QPointF(i16(off), i16(off + 2)); }
+    EMF_READER QPointF pointL(quint32 off) const { return QPointF(i32(off), i32(off + 4)); }
+    EMF_READER QPointF pointS(quint32 off) const { return QPointF(i16(off), i16(off + 2)); }
     // RECTL: left, top, right, bottom.
-    QRectF rectL(quint32 off) const {
+    EMF_READER QRectF rectL(quint32 off) const {
         return QRectF(QPointF(i32(off), i32(off + 4)), QPointF(i32(off + 8), i32(off + 12)));
     }
 
 private:
+#undef EMF_READER
     const uchar* p_;
     quint32 size_;
     quint32 type_;

@@ -937,16 +937,17 @@ private slots:
 
     void emfPlusTextures_data() {
         // A 2 x 1 image, red then blue, tiled by a texture brush (plainly or
-        // mirrored every other tile), by a texture pen's wide line, and by
+        // mirrored every other tile, or once when clamped), by a texture pen's wide line, and by
         // DrawImage whose image attributes tile a source wider than the image.
         QTest::addColumn<QByteArray>("records");
-        QTest::addColumn<QString>("row");  // pixels 0..7 of image row 1
+        QTest::addColumn<QString>("row");  // pixels 0..7 of the top row
         const QByteArray image = Emf::le({PlusVersion, 1, 2, 1, 8, 0x0026200A, 0, PlusRed, PlusBlue});
         const auto texture = [&](quint32 wrap) { return Emf::le({PlusVersion, 2, 0, wrap}) + image; };
         const QByteArray fillRects = plus(0x400A, 0, Emf::le({0, 1}) + floats({0, 0, 8, 4}));
         QTest::newRow("tile") << plus(0x4008, 0x100, texture(0)) + fillRects << QStringLiteral("RBRBRBRB");
         QTest::newRow("flip x") << plus(0x4008, 0x100, texture(1)) + fillRects << QStringLiteral("RBBRRBBR");
         QTest::newRow("flip xy") << plus(0x4008, 0x100, texture(3)) + fillRects << QStringLiteral("RBBRRBBR");
+        QTest::newRow("clamp") << plus(0x4008, 0x100, texture(4)) + fillRects << QStringLiteral("RB......");
         QTest::newRow("pen") << plus(0x4008, 0x200 | 1, Emf::le({PlusVersion, 0, 0, 0}) + floats({4}) + texture(0)) +
                                     plus(0x400D, 1, Emf::le({2}) + floats({0, 1, 8, 1}))
                              << QStringLiteral("RBRBRBRB");
@@ -963,7 +964,7 @@ private slots:
         const QImage img = render(Emf().rec(GDICOMMENT, plusComment(r)).bytes());
         QString got;
         for (int x = 0; x < 8; ++x) {
-            const QRgb c = img.pixel(x, 1);
+            const QRgb c = img.pixel(x, 0);
             got += qAlpha(c) < 128 ? u'.' : c == qRgb(255, 0, 0) ? u'R' : c == qRgb(0, 0, 255) ? u'B' : u'?';
         }
         QCOMPARE(got, row);

@@ -170,6 +170,25 @@ QImage wrapTile(const QImage& image, quint32 wrap) {
     return tile;
 }
 
+// Marks a texture brush's image as clamped (wrap mode 4): QBrush always tiles.
+const QString ClampKey = QStringLiteral("zumble-clamp");
+
+// A clamped texture as a brush that tiles: the image with transparent space
+// after it wide enough that, over `area` (in the texture's own pixels), no
+// second copy shows. Empty when that would be too large to make.
+QBrush clampedTexture(const QBrush& brush, const QRectF& area) {
+    const QImage image = brush.textureImage();
+    const double w = image.width() + std::ceil(area.width()) + 1, h = image.height() + std::ceil(area.height()) + 1;
+    if (!(w * h <= 4096.0 * 4096.0)) return Qt::NoBrush;
+    QImage tile(int(w), int(h), QImage::Format_ARGB32_Premultiplied);
+    if (tile.isNull()) return Qt::NoBrush;
+    tile.fill(Qt::transparent);
+    QPainter(&tile).drawImage(0, 0, image);
+    QBrush b(tile);
+    b.setTransform(brush.transform());
+    return b;
+}
+
 QBrush readBrush(Reader& r, WorkBudget* budget = nullptr) {
     r.u32();  // version
     const quint32 type = r.u32();
@@ -186,7 +205,9 @@ QBrush readBrush(Reader& r, WorkBudget* budget = nullptr) {
         const QTransform t = (flags & 0x02) ? r.transform() : QTransform();
         const QImage img = readImage(r, budget);
         if (img.isNull()) return Qt::NoBrush;
-        QBrush b(wrapTile(img, wrap));
+        QImage tile = wrapTile(img, wrap);
+        if (wrap == 4) tile.setText(ClampKey, QStringLiteral("1"));  // drawn once: see fill()
+        QBrush b(tile);
         b.setTransform(t);
         return b;
     }
@@ -582,7 +603,15 @@ void PlusPlayer::fill(const QPainterPath& world, const QBrush& brush) {
     prepare();
     const bool aa = !heavyShape(t.map(world), imageSize_);
     painter_.setRenderHint(QPainter::Antialiasing, aa);
-    painter_.fillPath(world, brush);
+    if (brush.style() == Qt::TexturePattern && !brush.textureImage().text(ClampKey).isEmpty()) {
+        // The texture once, where the brush puts it, and nothing around it:
+        // past the image, the fill shows no second copy.
+        const QRectF inTexture = brush.transform().inverted().mapRect(world.boundingRect());
+        if (inTexture.intersects(QRectF(brush.textureImage().rect())))
+            painter_.fillPath(world, clampedTexture(brush, inTexture));
+    } else {
+        painter_.fillPath(world, brush);
+    }
     painter_.setRenderHint(QPainter::Antialiasing, true);
 }
 

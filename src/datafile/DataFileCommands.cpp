@@ -82,7 +82,9 @@ void applyTrapped(Seat& seat, const SettingsRecord& r) {
     seat.Base().keepReachable();
 }
 
-SettingsRecord currentSettings(Seat& seat) {
+}  // namespace
+
+SettingsRecord DataFileCommands::CurrentSettings(Seat& seat) {
     const frmSetDlg& s = seat.SetDlg();
     SettingsRecord r;
     r.WindowWidth = int16_t(s.HScroll1[0]->value());
@@ -98,6 +100,8 @@ SettingsRecord currentSettings(Seat& seat) {
     r.AlwaysOnTop = int16_t(s.check1Value());
     return r;
 }
+
+namespace {
 
 void showSaveError(const QString& text) { desktop().msgBox(text, MsgBoxStyle::OkStop, SaveErrorTitle); }
 
@@ -171,7 +175,7 @@ void SaveAs(Seat& seat) {
     const std::optional<QString> chosen = askFileName(seat, FileDialogKind::Save);
     if (!chosen) return;  // cancelled: nothing written
     seat.CurrentFileName = *chosen;
-    const SettingsRecord record = currentSettings(seat);
+    const SettingsRecord record = DataFileCommands::CurrentSettings(seat);
     if (refuseUnstorablePath(record)) return;
     try {
         writeDataFile(*chosen, *encodeRecord(record));

@@ -3,6 +3,7 @@
 // settings dialog's controls and a data file. Both always return normally;
 // Save As reports its own failures, Open ends quietly on a bad file.
 #include "app/Forms.h"
+#include "datafile/SettingsRecord.h"
 
 #include <QString>
 
@@ -32,5 +33,8 @@ void OpenStartupFile(const QString& path, Seat& seat = Forms::MainSeat());
 // Save As: asks for a name, then writes the current settings there. Sets
 // IsSaved only when the file was written; a failure is shown to the user.
 void SaveAs(Seat& seat = Forms::MainSeat());
+
+// The settings as Save As would write them now.
+SettingsRecord CurrentSettings(Seat& seat = Forms::MainSeat());
 
 }  // namespace DataFileCommands

@@ -2,6 +2,7 @@
 
 #include "app/SoundWarmUp.h"
 #include "button/frmBase.h"
+#include "datafile/DataFile.h"
 #include "datafile/DataFileCommands.h"
 #include "platform/Desktop.h"
 #include "settings/frmSetDlg.h"
@@ -58,6 +59,7 @@ bool Table::open(const QString& path) {
         if (!cfg.kit.isEmpty()) DataFileCommands::OpenStartupFile(resolvePath(path, cfg.kit), *seat);
         nextX = base.x() + base.width() + SeatGap;
         keepSoundWarm(seat->SetDlg().Text1[2]);
+        opened_.push_back(DataFileCommands::CurrentSettings(*seat));
         seats_.push_back(std::move(seat));
     }
     panel_ = std::make_unique<HostPanel>(*this);
@@ -169,6 +171,23 @@ bool Table::save() {
     return true;
 }
 
+// Changed: the settings differ from what the seat opened with, and from its
+// data file as it is on disk now (the kit, or the file last opened or saved
+// for the seat). A kit naming a missing picture opens without it and is not
+// "changed" for that alone.
+bool Table::kitChanged(size_t seat) {
+    const SettingsRecord now = DataFileCommands::CurrentSettings(*seats_[seat]);
+    if (now == opened_[seat]) return false;
+    const QString& file = seats_[seat]->CurrentFileName;
+    if (file.isEmpty()) return true;
+    try {
+        const std::optional<SettingsRecord> onDisk = decodeRecord(readDataFile(file));
+        return !onDisk || now != *onDisk;
+    } catch (const DataFileError&) {
+        return true;
+    }
+}
+
 bool Table::exit() {
     if (exiting_) return true;
     if (bindingsChanged_) {
@@ -176,6 +195,22 @@ bool Table::exit() {
                                  MsgBoxStyle::YesNoCancelQuestion, QStringLiteral("保存確認"))) {
         case MsgBoxResult::Yes:
             if (!save()) return false;
+            break;
+        case MsgBoxResult::No: break;
+        default: return false;
+        }
+    }
+    // Each seat whose kit changed is offered for saving, as the one-button
+    // program offers its settings: Cancel, or a save cancelled or failed,
+    // keeps the table open.
+    for (size_t i = 0; i < seats_.size(); ++i) {
+        if (!kitChanged(i)) continue;
+        switch (desktop().msgBox(QStringLiteral("「%1」の設定が変わっています。保存しますか？").arg(config_.seats[i].name),
+                                 MsgBoxStyle::YesNoCancelQuestion, QStringLiteral("保存確認"))) {
+        case MsgBoxResult::Yes:
+            seats_[i]->IsSaved = false;
+            DataFileCommands::SaveAs(*seats_[i]);
+            if (!seats_[i]->IsSaved) return false;
             break;
         case MsgBoxResult::No: break;
         default: return false;

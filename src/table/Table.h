@@ -5,6 +5,7 @@
 // seats the round lights play their sound through the same media service as
 // a single button, with nothing in between.
 #include "app/Seat.h"
+#include "datafile/SettingsRecord.h"
 #include "table/Inputs.h"
 #include "table/Round.h"
 #include "table/TableFile.h"
@@ -66,10 +67,12 @@ private:
     void scheduleSettle();
     void playHostSound(const QString& path);
     int seatOf(const QString& binding) const;
+    bool kitChanged(size_t seat);
 
     QString path_;
     TableConfig config_;
     std::vector<std::unique_ptr<Seat>> seats_;
+    std::vector<SettingsRecord> opened_;  // each seat's settings once its kit was read
     Round round_{0};
     Inputs inputs_;
     std::unique_ptr<HostPanel> panel_;

@@ -9,6 +9,7 @@
 #include "button/frmBase.h"
 #include "datafile/DataFile.h"
 #include "datafile/SettingsRecord.h"
+#include "settings/frmSetDlg.h"
 #include "table/HostPanel.h"
 #include "table/Table.h"
 
@@ -116,12 +117,23 @@ private slots:
         QVERIFY(t.seatConfig(0).inputs.isEmpty());
         QVERIFY(!t.seat(1).Base().Pressed());
 
-        // Exit offers to save the new binding; Yes writes it, then the program ends.
+        // Exit offers to save the new binding (Yes writes it), then each seat
+        // whose kit changed, and only those: Cancel there keeps the table.
+        t.seat(1).SetDlg().setSwatchColor(0x0000FF00);
         desk.clear();
-        desk.msgBoxAnswers.push_back(MsgBoxResult::Yes);
-        QVERIFY_THROWS_EXCEPTION(ProcessEnded, t.exit());  // what closing the panel runs (Alt+F4 in e2e_table)
+        desk.msgBoxAnswers = {MsgBoxResult::Yes, MsgBoxResult::Cancel};
+        QVERIFY(!t.exit());  // what closing the panel runs (Alt+F4 in e2e_table)
+        QCOMPARE(desk.calls.filter(u"MsgBox").size(), 2);
         QVERIFY(desk.calls.first().contains(QStringLiteral("ブザーの割り当てが変わっています")));
+        QVERIFY(desk.calls.last().contains(QStringLiteral("「チームB」の設定が変わっています。保存しますか？")));
         QCOMPARE(readTableFile(path).seats[1].inputs, (QStringList{"key:2", "key:1"}));
+        // Yes, and Save As over the seat's kit: the program ends with it saved.
+        desk.clear();
+        desk.msgBoxAnswers = {MsgBoxResult::Yes};
+        desk.fileAnswers = {dir.filePath(QStringLiteral("kits/2.zm1"))};
+        QVERIFY_THROWS_EXCEPTION(ProcessEnded, t.exit());
+        QCOMPARE(desk.calls.filter(u"MsgBox").size(), 1);
+        QCOMPARE(decodeRecord(readDataFile(dir.filePath(QStringLiteral("kits/2.zm1"))))->BackgroundColor, 0x0000FF00u);
         QCOMPARE(desk.mciCommands.filter(u"close").size(), 5);
     }
 

@@ -86,7 +86,8 @@ inline double procMemMb(pid_t pid, const char* field) {
 
 // ---- A private X server --------------------------------------------------------
 
-// Xvfb on a display number of its own choosing; DISPLAY is set for this
+// Xvfb on a display number of its own choosing, its root black (the colour
+// of a window not painted yet); DISPLAY is set for this
 // process and its children. Ended with the object.
 class XServer {
 public:
@@ -100,7 +101,7 @@ public:
             dup2(null, 1);
             dup2(null, 2);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-br", "-nolisten", "tcp",
                    static_cast<char*>(nullptr));
             _exit(127);
         }

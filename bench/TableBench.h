@@ -62,17 +62,19 @@ inline double percentile(std::vector<double> v, double p) {
     return v[size_t(p * double(v.size() - 1) + 0.5)];
 }
 
-// One row: median, p95 and max of `v` against `target` (ratio of the median).
-inline void printRow(const char* what, const std::vector<double>& v, double target, const char* unit = "ms") {
+// One row: median, p95 and max of `v` against `target` (ratio of the
+// median; none when `target` is 0). Returns false for a target missed.
+inline bool printRow(const char* what, const std::vector<double>& v, double target, const char* unit = "ms") {
     if (v.empty()) {
-        std::printf("  %-44s  no samples\n", what);
-        return;
+        std::printf("  %-48s  no samples\n", what);
+        return target <= 0;
     }
     const double med = percentile(v, 0.5);
-    std::printf("  %-44s n=%-4zu median %7.2f  p95 %7.2f  max %7.2f %s", what, v.size(), med, percentile(v, 0.95),
+    std::printf("  %-48s n=%-4zu median %7.2f  p95 %7.2f  max %7.2f %s", what, v.size(), med, percentile(v, 0.95),
                 percentile(v, 1.0), unit);
     if (target > 0) std::printf("  target <= %.2f: ratio %.2f %s", target, med / target, med <= target ? "met" : "MISSED");
     std::printf("\n");
+    return target <= 0 || med <= target;
 }
 
 // Resident memory of a process, from /proc: VmRSS or VmHWM (the peak), MB.

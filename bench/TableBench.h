@@ -30,6 +30,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -98,6 +99,8 @@ public:
         if (pipe(fds) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            // Ends with the bench, even one that crashed or left by _exit().
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             close(fds[0]);
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
@@ -116,10 +119,12 @@ public:
         display_ = ":" + number;
         setenv("DISPLAY", display_.c_str(), 1);
     }
-    ~XServer() {
+    ~XServer() { stop(); }
+    void stop() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
     XServer(const XServer&) = delete;

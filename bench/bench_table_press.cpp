@@ -318,5 +318,6 @@ int main(int argc, char** argv) {
     SDL_JoystickDetachVirtual(pad);
     std::fflush(stdout);
     MciService::instance().shutdown();
+    xvfb.stop();
     _exit(met && wrongSeat == 0 ? 0 : 2);
 }

@@ -53,7 +53,8 @@ int64_t threadCpuUs() {
     return int64_t(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
 }
 
-// Milliseconds from the input being sent; -1 for what did not happen.
+// Milliseconds from the input being sent; -1 for what did not happen (within
+// two seconds), which the figures count as infinitely late.
 struct PressResult {
     double sound = -1, screen = -1, flushed = -1, handler = -1, uiCpu = -1;
 };
@@ -189,7 +190,7 @@ struct Series {
     void add(const PressResult& r) {
         for (auto [v, x] : {std::pair{&sound, r.sound}, {&screen, r.screen}, {&flushed, r.flushed}, {&handler, r.handler},
                             {&uiCpu, r.uiCpu}})
-            if (x >= 0) v->push_back(x);
+            v->push_back(x >= 0 ? x : std::numeric_limits<double>::infinity());
     }
 };
 

@@ -16,7 +16,8 @@
 //    and the UI thread's CPU time from the input's arrival until the loop is
 //    idle again after the repaint.
 //
-// Usage: bench_table_press [laps] [first-press runs] [reaction ms]
+// Usage: bench_table_press [laps] [first-press runs] [reaction ms]   (8, 16, 500:
+//        the reaction as bench_first_press assumes)
 //        (SDL_AUDIODRIVER defaults to "dummy", which paces its periods in
 //        real time like a sound card; Xvfb must be installed)
 #include "app/Startup.h"
@@ -177,6 +178,10 @@ int child(int argc, char** argv) {
     runUntil([] { return false; }, reactionMs);
     const PressResult r = probe.press(seat, watcher, keyDown(keys, seat));
     keys.key(digitKey(seat), false);
+    if (t.round().answering() != seat) {
+        std::fprintf(stderr, "seat %d was pressed, but the round has %d answering\n", seat + 1, t.round().answering() + 1);
+        _exit(1);
+    }
     std::printf("%.3f %.3f %.3f %.3f %.3f %d\n", r.sound, r.screen, r.flushed, r.handler, r.uiCpu,
                 Ear::instance().periodFrames());
     std::fflush(stdout);
@@ -202,8 +207,8 @@ int main(int argc, char** argv) {
         qputenv("SDL_DISKAUDIOFILE", "/dev/null");
     if (argc > 4 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
     const int laps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 8;
-    const int runs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 9;
-    const int reactionMs = argc > 3 ? std::max(0, std::atoi(argv[3])) : 700;
+    const int runs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 16;
+    const int reactionMs = argc > 3 ? std::max(0, std::atoi(argv[3])) : 500;
 
     XServer xvfb;
     if (!xvfb.ok()) {

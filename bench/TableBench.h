@@ -95,8 +95,8 @@ inline double procMemMb(pid_t pid, const char* field) {
 // ---- A private X server --------------------------------------------------------
 
 // Xvfb on a display number of its own choosing, its root black (the colour
-// of a window not painted yet); DISPLAY is set for this
-// process and its children. Ended with the object.
+// of a window not painted yet). DISPLAY is set for this process and its
+// children; the server ends with the object.
 class XServer {
 public:
     XServer() {

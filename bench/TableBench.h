@@ -147,6 +147,13 @@ class XClient {
 public:
     XClient() : dpy_(XOpenDisplay(nullptr)) {
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        // Xlib fetches the keyboard map, and XTest its extension, on first
+        // use: done now, so that no key waits for those round trips.
+        if (dpy_) {
+            int event, error, major, minor;
+            XTestQueryExtension(dpy_, &event, &error, &major, &minor);
+            XKeysymToKeycode(dpy_, XK_1);
+        }
     }
     ~XClient() {
         if (dpy_) XCloseDisplay(dpy_);

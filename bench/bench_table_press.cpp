@@ -57,7 +57,7 @@ int64_t threadCpuUs() {
 // Milliseconds from the input being sent; -1 for what did not happen (within
 // two seconds), which the figures count as infinitely late.
 struct PressResult {
-    double sound = -1, screen = -1, flushed = -1, handler = -1, uiCpu = -1;
+    double sound = -1, screen = -1, flushed = -1, arrived = -1, handler = -1, uiCpu = -1;
 };
 
 // Runs the event loop, waking every millisecond to look at `done`.
@@ -104,6 +104,7 @@ public:
         r.sound = since(Ear::instance().heardAt());
         r.screen = since(watch.when());
         r.flushed = since(flushedUs_);
+        r.arrived = since(arrivedUs_);
         if (arrivedUs_ && handledUs_) r.handler = double(handledUs_ - arrivedUs_) / 1000.0;
         if (arrivedCpuUs_ && idleCpuUs_) r.uiCpu = double(idleCpuUs_ - arrivedCpuUs_) / 1000.0;
         return r;
@@ -182,7 +183,7 @@ int child(int argc, char** argv) {
         std::fprintf(stderr, "seat %d was pressed, but the round has %d answering\n", seat + 1, t.round().answering() + 1);
         _exit(1);
     }
-    std::printf("%.3f %.3f %.3f %.3f %.3f %d\n", r.sound, r.screen, r.flushed, r.handler, r.uiCpu,
+    std::printf("%.3f %.3f %.3f %.3f %.3f %.3f %d\n", r.sound, r.screen, r.flushed, r.arrived, r.handler, r.uiCpu,
                 Ear::instance().periodFrames());
     std::fflush(stdout);
     MciService::instance().shutdown();
@@ -191,10 +192,10 @@ int child(int argc, char** argv) {
 }
 
 struct Series {
-    std::vector<double> sound, screen, flushed, handler, uiCpu;
+    std::vector<double> sound, screen, flushed, arrived, handler, uiCpu;
     void add(const PressResult& r) {
-        for (auto [v, x] : {std::pair{&sound, r.sound}, {&screen, r.screen}, {&flushed, r.flushed}, {&handler, r.handler},
-                            {&uiCpu, r.uiCpu}})
+        for (auto [v, x] : {std::pair{&sound, r.sound}, {&screen, r.screen}, {&flushed, r.flushed}, {&arrived, r.arrived},
+                            {&handler, r.handler}, {&uiCpu, r.uiCpu}})
             v->push_back(x >= 0 ? x : std::numeric_limits<double>::infinity());
     }
 };
@@ -242,9 +243,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         const QList<QByteArray> f = p.readAllStandardOutput().trimmed().split(' ');
-        if (f.size() != 6) return 1;
-        PressResult r{f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble()};
-        period = std::max(period, f[5].toInt());
+        if (f.size() != 7) return 1;
+        PressResult r{f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(), f[5].toDouble()};
+        period = std::max(period, f[6].toInt());
         first[soundKind(seat)].add(r);
         first["all"].add(r);
     }
@@ -302,6 +303,7 @@ int main(int argc, char** argv) {
         met &= printRow(qPrintable(QStringLiteral("key -> sound, first press, %1").arg(kind)), first[kind].sound, periodMs + 1.0);
     met &= printRow("key -> sound, first press, all", first["all"].sound, periodMs + 1.0);
     met &= printRow("key -> pressed picture on the X server", first["all"].screen, 1000.0 / 60);
+    printRow("key -> reached the UI thread", first["all"].arrived, 0);
     met &= printRow("UI thread: table's handling of the input", first["all"].handler, 5.0);
     met &= printRow("UI thread: CPU from input to idle after repaint", first["all"].uiCpu, 5.0);
 
@@ -316,6 +318,7 @@ int main(int argc, char** argv) {
         met &= printRow(qPrintable(QStringLiteral("%1 -> sound, repeat, all").arg(input)), all.sound, periodMs + 1.0);
         met &= printRow(qPrintable(QStringLiteral("%1 -> pressed picture on the X server").arg(input)), all.screen, 1000.0 / 60);
         printRow(qPrintable(QStringLiteral("%1 -> repaint flushed by the program").arg(input)), all.flushed, 0);
+        printRow(qPrintable(QStringLiteral("%1 -> reached the UI thread").arg(input)), all.arrived, 0);
         met &= printRow("UI thread: table's handling of the input", all.handler, 5.0);
         met &= printRow("UI thread: CPU from input to idle after repaint", all.uiCpu, 5.0);
     }

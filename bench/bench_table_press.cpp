@@ -161,11 +161,25 @@ std::function<void()> keyDown(XClient& x11, int seat) {
     return [&x11, seat] { x11.key(digitKey(seat), true); };
 }
 
+// A virtual gamepad the table's input thread has picked up (as its first
+// gamepad), or null.
+SDL_Joystick* attachPad(table::Table& t, int& index) {
+    index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 0, SDL_CONTROLLER_BUTTON_MAX, 0);
+    runUntil([&] { return !t.inputs().devices().isEmpty(); }, 5000);
+    return SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(index));
+}
+
+std::function<void()> padDown(SDL_Joystick* pad, int seat) {
+    return [pad, seat] { SDL_JoystickSetVirtualButton(pad, seat, SDL_PRESSED); };
+}
+
 // A fresh process: opens the table as the program does, waits for the user's
-// reaction, and presses `seat` by its key. Prints one line of figures.
+// reaction, and presses `seat` by its key or its gamepad button. Prints one
+// line of figures.
 int child(int argc, char** argv) {
     const int seat = std::atoi(argv[2]);
     const int reactionMs = std::atoi(argv[3]);
+    const bool byKey = std::strcmp(argv[5], "key") == 0;
     QApplication app(argc, argv);
     QtDesktop real;
     setDesktop(&real);
@@ -175,10 +189,17 @@ int child(int argc, char** argv) {
     if (!t.open(QString::fromLocal8Bit(argv[4]))) return 1;
     XClient keys, watcher;
     if (!keys.ok() || !watcher.ok() || !focusSeat(t, keys)) return 1;
+    int index = -1;
+    SDL_Joystick* pad = byKey ? nullptr : attachPad(t, index);
+    if (!byKey && !pad) return 1;
     PressProbe probe(t);
     runUntil([] { return false; }, reactionMs);
-    const PressResult r = probe.press(seat, watcher, keyDown(keys, seat));
-    keys.key(digitKey(seat), false);
+    const PressResult r = probe.press(seat, watcher, byKey ? keyDown(keys, seat) : padDown(pad, seat));
+    // Let go: a key held on after this process ends would repeat into the next.
+    if (byKey)
+        keys.key(digitKey(seat), false);
+    else
+        SDL_JoystickSetVirtualButton(pad, seat, SDL_RELEASED);
     if (t.round().answering() != seat) {
         std::fprintf(stderr, "seat %d was pressed, but the round has %d answering\n", seat + 1, t.round().answering() + 1);
         _exit(1);
@@ -206,7 +227,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
     if (qEnvironmentVariable("SDL_AUDIODRIVER") == QLatin1String("disk") && qEnvironmentVariableIsEmpty("SDL_DISKAUDIOFILE"))
         qputenv("SDL_DISKAUDIOFILE", "/dev/null");
-    if (argc > 4 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
+    if (argc > 5 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
     const int laps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 8;
     const int runs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 16;
     const int reactionMs = argc > 3 ? std::max(0, std::atoi(argv[3])) : 500;
@@ -230,14 +251,17 @@ int main(int argc, char** argv) {
     std::printf("bench_table_press: 8 seats (WAV, MP3, MIDI kits in turn), driver %s, X server Xvfb\n",
                 qPrintable(qEnvironmentVariable("SDL_AUDIODRIVER")));
 
-    // First press of a run, each in a process of its own.
-    std::map<std::string, Series> first;
+    // First press of a run, each in a process of its own: every seat by its
+    // key, then every seat by its gamepad button, and so on.
+    std::map<std::string, Series> firstByKey, firstByPad;
     int period = 0;
     for (int run = 0; run < runs; ++run) {
         const int seat = run % Seats;
+        const bool byKey = run / Seats % 2 == 0;
         QProcess p;
         p.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--child"), QString::number(seat), QString::number(reactionMs), path});
+                {QStringLiteral("--child"), QString::number(seat), QString::number(reactionMs), path,
+                 byKey ? QStringLiteral("key") : QStringLiteral("pad")});
         if (!p.waitForFinished(30000) || p.exitCode() != 0) {
             std::printf("bench_table_press: first-press run failed: %s\n", p.readAllStandardError().constData());
             return 1;
@@ -246,6 +270,7 @@ int main(int argc, char** argv) {
         if (f.size() != 7) return 1;
         PressResult r{f[0].toDouble(), f[1].toDouble(), f[2].toDouble(), f[3].toDouble(), f[4].toDouble(), f[5].toDouble()};
         period = std::max(period, f[6].toInt());
+        auto& first = byKey ? firstByKey : firstByPad;
         first[soundKind(seat)].add(r);
         first["all"].add(r);
     }
@@ -254,18 +279,14 @@ int main(int argc, char** argv) {
     table::Table t;
     if (!t.open(path)) return 1;
     XClient keys, watcher;
-    const int pad = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 0, SDL_CONTROLLER_BUTTON_MAX, 0);
-    runUntil([&] { return !t.inputs().devices().isEmpty(); }, 5000);
-    SDL_Joystick* joystick = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(pad));
+    int pad = -1;
+    SDL_Joystick* joystick = attachPad(t, pad);
     if (!keys.ok() || !watcher.ok() || !joystick || !focusSeat(t, keys)) {
         std::printf("bench_table_press: no XTest, no virtual gamepad, or the seat did not take the focus\n");
         return 1;
     }
     Ear::instance().listen();
     PressProbe probe(t);
-    const auto padDown = [joystick](int seat) {
-        return std::function<void()>([joystick, seat] { SDL_JoystickSetVirtualButton(joystick, seat, SDL_PRESSED); });
-    };
     // A lap first that is not counted: every sound has been pressed once.
     for (int seat = 0; seat < Seats; ++seat) {
         resetAndSettle(t, seat, watcher);
@@ -278,7 +299,7 @@ int main(int argc, char** argv) {
         for (int seat = 0; seat < Seats; ++seat) {
             for (const bool key : {lap % 2 == 0, lap % 2 != 0}) {
                 resetAndSettle(t, seat, watcher);
-                const PressResult r = probe.press(seat, watcher, key ? keyDown(keys, seat) : padDown(seat));
+                const PressResult r = probe.press(seat, watcher, key ? keyDown(keys, seat) : padDown(joystick, seat));
                 if (key)
                     keys.key(digitKey(seat), false);
                 else
@@ -296,16 +317,22 @@ int main(int argc, char** argv) {
                 periodMs, periodMs + 1.0);
     std::printf("The machine is shared (2 cores, a VM): figures are noisy; the ratio is the median's.\n");
 
-    std::printf("first press of a run (fresh process, key %d ms after the table opened, %d runs, seat by seat):\n",
-                reactionMs, runs);
     bool met = true;
-    for (const char* kind : {"WAV", "MP3", "MIDI"})
-        met &= printRow(qPrintable(QStringLiteral("key -> sound, first press, %1").arg(kind)), first[kind].sound, periodMs + 1.0);
-    met &= printRow("key -> sound, first press, all", first["all"].sound, periodMs + 1.0);
-    met &= printRow("key -> pressed picture on the X server", first["all"].screen, 1000.0 / 60);
-    printRow("key -> reached the UI thread", first["all"].arrived, 0);
-    met &= printRow("UI thread: table's handling of the input", first["all"].handler, 5.0);
-    met &= printRow("UI thread: CPU from input to idle after repaint", first["all"].uiCpu, 5.0);
+    for (auto* first : {&firstByKey, &firstByPad}) {
+        const char* input = first == &firstByKey ? "key" : "pad";
+        std::printf("first press of a run by %s (a fresh process, pressed %d ms after the table opened; %d runs in all, "
+                    "seat by seat):\n",
+                    first == &firstByKey ? "X key (XTest)" : "virtual gamepad", reactionMs, runs);
+        for (const char* kind : {"WAV", "MP3", "MIDI"})
+            met &= printRow(qPrintable(QStringLiteral("%1 -> sound, first press, %2").arg(input, kind)), (*first)[kind].sound,
+                            periodMs + 1.0);
+        Series& all = (*first)["all"];
+        met &= printRow(qPrintable(QStringLiteral("%1 -> sound, first press, all").arg(input)), all.sound, periodMs + 1.0);
+        met &= printRow(qPrintable(QStringLiteral("%1 -> pressed picture on the X server").arg(input)), all.screen, 1000.0 / 60);
+        printRow(qPrintable(QStringLiteral("%1 -> reached the UI thread").arg(input)), all.arrived, 0);
+        met &= printRow("UI thread: table's handling of the input", all.handler, 5.0);
+        met &= printRow("UI thread: CPU from input to idle after repaint", all.uiCpu, 5.0);
+    }
 
     for (auto* series : {&byKey, &byPad}) {
         const char* input = series == &byKey ? "key" : "pad";

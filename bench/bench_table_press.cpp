@@ -6,8 +6,9 @@
 // is sent:
 //  - to the first non-silent sample the mixer produces (a post-mix hook on
 //    the audio thread): the first press of a run (a fresh process that opens
-//    the table as the program does and presses after a reaction time; each
-//    run presses another seat) and repeat presses after リセット;
+//    the table as the program does and presses after a reaction time; the
+//    runs go round the seats, by key and then by gamepad) and repeat presses
+//    after リセット;
 //  - to the pressed picture held by the X server (a pixel read back on a
 //    thread of the bench's own), and to the end of the program's repaint;
 //  - the UI thread's share: the table's handling of the input (from the

@@ -145,7 +145,13 @@ private:
 // pixels read back from the server. A window that went away is no error.
 class XClient {
 public:
-    XClient() : dpy_(XOpenDisplay(nullptr)) {
+    XClient() {
+        // A server busy with a client that just went may not take the next
+        // connection at once.
+        for (int attempt = 0; attempt < 5 && !dpy_; ++attempt) {
+            if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            dpy_ = XOpenDisplay(nullptr);
+        }
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
         // Xlib fetches the keyboard map, and XTest its extension, on first
         // use: done now, so that no key waits for those round trips.
@@ -185,7 +191,7 @@ public:
     }
 
 private:
-    Display* dpy_;
+    Display* dpy_ = nullptr;
 };
 
 inline KeySym digitKey(int seat) { return XK_1 + seat; }

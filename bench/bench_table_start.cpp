@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -72,6 +74,10 @@ bool within(int ms, F done) {
 
 Run startOnce(const QString& tablePath) {
     XClient x11;
+    if (!x11.ok()) {
+        std::fprintf(stderr, "bench_table_start: cannot connect to the private X server (%s)\n", std::strerror(errno));
+        return {};
+    }
     Display* dpy = x11.display();
     XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
     XSync(dpy, False);

@@ -356,5 +356,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     MciService::instance().shutdown();
     xvfb.stop();
+    dir.remove();
     _exit(met && wrongSeat == 0 ? 0 : 2);
 }

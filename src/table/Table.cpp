@@ -91,9 +91,11 @@ void Table::onInput(const QString& binding, qint64 timeUs) {
 
 void Table::press(int seat, int64_t timeUs) {
     const int64_t now = monotonicUs();
+    // apply() tells the panel when the press decided something; a press held
+    // for the window, or from a seat that may not press, changes nothing it
+    // shows, and redrawing it costs the UI thread half a millisecond a press.
     apply(round_.press(seat, timeUs < 0 ? now : timeUs, now));
     scheduleSettle();
-    emit changed();
 }
 
 void Table::apply(const std::vector<Press>& decided) {

@@ -160,10 +160,10 @@ QByteArray floats(std::initializer_list<float> v) {
 constexpr quint32 PlusVersion = 0xDBC01002, PlusRed = 0xFFFF0000, PlusGreen = 0xFF00FF00, PlusBlue = 0xFF0000FF;
 // The EMF+ header, and font object 0: Arial, 30 pixels.
 const QByteArray PlusHeader = plus(0x4001, 0, Emf::le({PlusVersion, 0, 96, 96}));
-QByteArray plusArial() {
+QByteArray plusArial(float size = 30) {
     QByteArray face(12, '\0');
     for (int i = 0; i < 5; ++i) face[2 * i] = "Arial"[i];
-    return plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(30), 2, 0, 0, 5}) + face);
+    return plus(0x4008, 0x600 | 0, Emf::le({PlusVersion, f2u(size), 2, 0, 0, 5}) + face);
 }
 // A picture (96 x 48 unless another is given) drawn by EMF+ records alone.
 QImage renderPlus(const QByteArray& records, Emf e = Emf()) {
@@ -1062,6 +1062,19 @@ private slots:
         QVERIFY2(near(ink.left(), inkAt.left()) && near(ink.right(), inkAt.right()) && near(ink.top(), inkAt.top()) &&
                      near(ink.bottom(), inkAt.bottom()),
                  qPrintable(QStringLiteral("ink at %1,%2 %3 x %4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
+    }
+
+    void emfPlusInvisibleTextCostsNothing() {
+        // A page's worth of text in a colour of no opacity over and over (far
+        // past the work budget if it were drawn), then a green square: the
+        // square is drawn, and no text.
+        QByteArray text = Emf::le({0x00FF0000u, 0, 1000}) + floats({0, 0, 96, 48}) + QByteArray(2000, '\0');
+        for (int i = 0; i < 1000; ++i) text[32 + 2 * i] = "Wx "[i % 3];
+        QByteArray r = plusArial(100);
+        for (int i = 0; i < 60; ++i) r += plus(0x401C, 0x8000, text);
+        const QImage img = renderPlus(r + plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({40, 10, 20, 20})));
+        QCOMPARE(countColour(img, img.rect(), qRgb(0, 255, 0)), 400);
+        QCOMPARE(countColour(img, img.rect(), qRgb(255, 0, 0)), 0);
     }
 
     void shapedTextLandsWhereDrawTextDoes_data() {

@@ -586,12 +586,15 @@ const PlusPlayer::Object* PlusPlayer::object(quint32 id, Object::Kind kind) cons
 bool PlusPlayer::brushFor(quint16 flags, quint32 id, QBrush* out) const {
     if (flags & BrushIsColor) {
         *out = argb(id);
-        return true;
+    } else {
+        const Object* o = object(id, Object::BrushKind);
+        if (!o) return false;
+        *out = o->brush;
     }
-    const Object* o = object(id, Object::BrushKind);
-    if (!o) return false;
-    *out = o->brush;
-    return true;
+    // A colour of no opacity draws nothing: such text (an invisible layer of
+    // searchable text over a scanned page) must not spend the work budget
+    // that the visible drawing after it needs.
+    return !(out->style() == Qt::SolidPattern && out->color().alpha() == 0);
 }
 
 void PlusPlayer::fill(const QPainterPath& world, const QBrush& brush) {

@@ -63,6 +63,8 @@ private:
     double unitToDevice(quint32 unit) const;
     double emInWorld(const Object& font) const;
     void prepare();
+    // The brush a record names (a colour or a brush object); false when there
+    // is none, or when it draws nothing.
     bool brushFor(quint16 flags, quint32 id, QBrush* out) const;
     const Object* object(quint32 id, Object::Kind kind) const;
     void fill(const QPainterPath& world, const QBrush& brush);

@@ -126,10 +126,14 @@ void HostPanel::refresh() {
     QStringList status;
     if (table_.learning() >= 0)
         status << QStringLiteral("「%1」のブザーを押してください。").arg(table_.seatConfig(table_.learning()).name);
-    status << (table_.inputs().midiAvailable() ? QStringLiteral("MIDI: 使用できます")
-                                               : QStringLiteral("MIDI: 使用できません（ALSA シーケンサがありません）"));
-    status << (devices.isEmpty() ? QStringLiteral("ゲームパッド: 接続されていません")
-                                 : QStringLiteral("ゲームパッド: ") + devices.join(QStringLiteral("、")));
+    if (!table_.inputs().devicesStarted()) {
+        status << QStringLiteral("ゲームパッドと MIDI: 準備中");
+    } else {
+        status << (table_.inputs().midiAvailable() ? QStringLiteral("MIDI: 使用できます")
+                                                   : QStringLiteral("MIDI: 使用できません（ALSA シーケンサがありません）"));
+        status << (devices.isEmpty() ? QStringLiteral("ゲームパッド: 接続されていません")
+                                     : QStringLiteral("ゲームパッド: ") + devices.join(QStringLiteral("、")));
+    }
     StatusLabel->setText(status.join(u'\n'));
     LearnButton->setText(table_.learning() >= 0 ? QStringLiteral("登録をやめる") : QStringLiteral("ブザーを登録"));
 }

@@ -200,11 +200,15 @@ Inputs::~Inputs() {
     }
 }
 
-void Inputs::start() {
+void Inputs::startKeys() {
     if (!filterInstalled_) {
         qApp->installEventFilter(this);
         filterInstalled_ = true;
     }
+}
+
+void Inputs::start() {
+    startKeys();
     // Gamepads press seats while another program has the focus.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     if (!gamepads_ && SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0) {

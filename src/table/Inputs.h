@@ -34,9 +34,13 @@ public:
     // Decides which keys the table takes for itself (bound, or being
     // learnt); all others go on to the focused window as usual.
     void setKeyFilter(std::function<bool(const QString&)> takes) { takesKey_ = std::move(takes); }
-    // Opens the gamepads and MIDI ports. Without SDL joystick support or an
-    // ALSA sequencer the table still runs; the status says what is missing.
+    // Takes the bound keys from here on.
+    void startKeys();
+    // startKeys(), and opens the gamepads and MIDI ports. Without SDL joystick
+    // support or an ALSA sequencer the table still runs; the status says what
+    // is missing.
     void start();
+    bool devicesStarted() const { return midi_ != nullptr; }
     bool gamepadsAvailable() const;
     bool midiAvailable() const;
     // The connected gamepads and joysticks, as "gamepad:0" or "joystick:1",

@@ -10,7 +10,9 @@
 #include "table/HostPanel.h"
 #include "table/InputClock.h"
 
+#include <QEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 namespace table {
 
@@ -58,16 +60,40 @@ bool Table::open(const QString& path) {
         // design settings, as a data file named at start-up is.
         if (!cfg.kit.isEmpty()) DataFileCommands::OpenStartupFile(resolvePath(path, cfg.kit), *seat);
         nextX = base.x() + base.width() + SeatGap;
-        keepSoundWarm(seat->SetDlg().Text1[2]);
         opened_.push_back(DataFileCommands::CurrentSettings(*seat));
         seats_.push_back(std::move(seat));
     }
     panel_ = std::make_unique<HostPanel>(*this);
     panel_->show();
-    inputs_.start();
+    // Keys press seats at once. The gamepads, MIDI and every seat's sound are
+    // made ready once the host panel, shown last, has painted: they take the
+    // CPU the first paint of nine windows needs, and nobody presses in the
+    // moment the table appears.
+    inputs_.startKeys();
+    panel_->installEventFilter(this);
+    QTimer::singleShot(2000, this, &Table::startDevices);  // should the panel never paint
     connect(&inputs_, &Inputs::devicesChanged, this, &Table::changed);
-    reset();
+    // A new round, every seat armed; unlike reset(), the seats' pictures are
+    // not read again: they were just loaded with the kits.
+    round_.reset();
+    emit changed();
     return true;
+}
+
+bool Table::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_.get() && event->type() == QEvent::Paint) {
+        panel_->removeEventFilter(this);
+        QTimer::singleShot(0, this, &Table::startDevices);
+    }
+    return false;
+}
+
+void Table::startDevices() {
+    if (devicesStarted_) return;
+    devicesStarted_ = true;
+    for (auto& seat : seats_) keepSoundWarm(seat->SetDlg().Text1[2]);
+    inputs_.start();
+    emit changed();
 }
 
 int Table::seatOf(const QString& binding) const {

@@ -61,12 +61,16 @@ public:
 signals:
     void changed();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void onInput(const QString& binding, qint64 timeUs);
     void apply(const std::vector<Press>& decided);
     void scheduleSettle();
     void playHostSound(const QString& path);
     int seatOf(const QString& binding) const;
+    void startDevices();
     bool kitChanged(size_t seat);
 
     QString path_;
@@ -80,6 +84,7 @@ private:
     int learning_ = -1;
     bool bindingsChanged_ = false;
     bool exiting_ = false;
+    bool devicesStarted_ = false;
 };
 
 }  // namespace table

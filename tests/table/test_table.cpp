@@ -14,6 +14,7 @@
 #include "table/Table.h"
 
 #include <QtTest>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -72,6 +73,8 @@ private slots:
         QVERIFY(desk.calls.filter(QStringLiteral("MsgBox")).first().contains(QStringLiteral("kits/4.zm1")));
         QCOMPARE(t.seat(0).Base().width(), 40);
         QVERIFY(QTest::qWaitForWindowExposed(&t.seat(0).Base()));
+        // Gamepads and MIDI are opened once the panel has painted; here there is no sequencer.
+        QTRY_VERIFY(t.panel().StatusLabel->text().contains(QStringLiteral("MIDI: 使用できません")));
         const QString alias = QCoreApplication::applicationName();
 
         desk.clear();

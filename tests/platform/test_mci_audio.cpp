@@ -20,7 +20,7 @@
 #include <cstring>
 #include <vector>
 
-using mciscript::expect, mciscript::send;
+using mciscript::expect, mciscript::openCommand, mciscript::send;
 using testmedia::DiskAudio;
 
 namespace {
@@ -63,9 +63,6 @@ class TestMciAudio : public QObject {
     QString wav_, twoTone_, mp3_, mp3Long_, mid_, rmid_, heldNote_, emptyMidi_;
 
     QString path(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
-    static QByteArray openCommand(const QString& file, const char* type, const char* alias) {
-        return "open \"" + file.toUtf8() + "\" type " + type + " alias " + alias + " wait";
-    }
     qint64 mark() const { return DiskAudio::mark(out_); }
     DiskAudio since(qint64 from) const { return DiskAudio::since(out_, from); }
 

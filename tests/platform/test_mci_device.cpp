@@ -36,9 +36,7 @@ class TestMciDevice : public QObject {
     QTemporaryDir dir_;
     QString tone_;
 
-    QByteArray open(const char* alias) const {
-        return "open \"" + tone_.toUtf8() + "\" type waveaudio alias " + alias + " wait";
-    }
+    QByteArray open(const char* alias) const { return mciscript::openCommand(tone_, "waveaudio", alias); }
     void useDiskFile(const QString& file) {
         qputenv("SDL_AUDIODRIVER", "disk");
         qputenv("SDL_DISKAUDIOFILE", file.toUtf8());

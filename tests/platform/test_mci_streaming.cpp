@@ -23,15 +23,10 @@
 
 #include <cstdlib>
 
-using mciscript::expect, mciscript::send;
+using mciscript::expect, mciscript::openCommand, mciscript::send;
 using testmedia::DiskAudio;
 
 namespace {
-
-
-QByteArray openCommand(const QString& file, const char* type, const char* alias) {
-    return "open \"" + QFile::encodeName(file) + "\" type " + type + " alias " + alias + " wait";
-}
 
 // Resident memory of this process now, in MB.
 double residentMb() {

@@ -104,8 +104,10 @@ private slots:
         t.panel().CorrectButton->click();
         QTest::keyClick(&t.seat(1).Base(), Qt::Key_2);
         QVERIFY(!t.seat(1).Base().Pressed());
+        desk.clear();
         t.panel().ResetButton->click();
         for (int i = 0; i < 4; ++i) QVERIFY(!t.seat(i).Base().Pressed() && !t.seat(i).Base().lockedOut());
+        QCOMPARE(desk.mciCommands.filter(u"stop ").size(), 4);  // every seat's sound, whether playing or not
         QCOMPARE(t.panel().OrderList->count(), 0);
         // Backspace on a seat resets the whole table too.
         QTest::keyClick(&t.seat(3).Base(), Qt::Key_4);

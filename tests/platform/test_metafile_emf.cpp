@@ -1069,7 +1069,7 @@ private slots:
         // past the work budget if it were drawn), then a green square: the
         // square is drawn, and no text.
         QByteArray text = Emf::le({0x00FF0000u, 0, 1000}) + floats({0, 0, 96, 48}) + QByteArray(2000, '\0');
-        for (int i = 0; i < 1000; ++i) text[32 + 2 * i] = "Wx "[i % 3];
+        for (int i = 0; i < 1000; ++i) text[28 + 2 * i] = "Wx "[i % 3];  // after brush, format, length and box
         QByteArray r = plusArial(100);
         for (int i = 0; i < 60; ++i) r += plus(0x401C, 0x8000, text);
         const QImage img = renderPlus(r + plus(0x400A, 0x8000, Emf::le({PlusGreen, 1}) + floats({40, 10, 20, 20})));

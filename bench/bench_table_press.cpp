@@ -225,9 +225,7 @@ struct Series {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
-    if (qEnvironmentVariable("SDL_AUDIODRIVER") == QLatin1String("disk") && qEnvironmentVariableIsEmpty("SDL_DISKAUDIOFILE"))
-        qputenv("SDL_DISKAUDIOFILE", "/dev/null");
+    quietAudioDriver();
     if (argc > 5 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
     const int laps = argc > 1 ? std::max(1, std::atoi(argv[1])) : 8;
     const int runs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 16;

@@ -185,9 +185,7 @@ int main(int argc, char** argv) {
     }
     // The program under test draws on that server.
     qputenv("QT_QPA_PLATFORM", "xcb");
-    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER")) qputenv("SDL_AUDIODRIVER", "dummy");
-    if (qEnvironmentVariable("SDL_AUDIODRIVER") == QLatin1String("disk") && qEnvironmentVariableIsEmpty("SDL_DISKAUDIOFILE"))
-        qputenv("SDL_DISKAUDIOFILE", "/dev/null");
+    quietAudioDriver();
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString path = makeTable(dir.path());

@@ -1,6 +1,6 @@
 #pragma once
 // What the program was started with: `Zumble1 [FILE.zm1]`, a quiz table
-// `Zumble1 --table FILE.zmt`, or --help or --version. A desktop's file manager passes the file a user double-clicked.
+// `Zumble1 --table FILE.zmt [--phones]`, or --help or --version. A desktop's file manager passes the file a user double-clicked.
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +9,8 @@ struct CommandLine {
     Action action = Action::Run;
     QString dataFile;   // empty: start with the design settings
     QString tableFile;  // not empty: open this quiz table instead of one button
+    bool phones = false;          // the table lets phones join from the start
+    bool phonesLoopback = false;  // ... from this computer only
 };
 
 // `arguments` as QCoreApplication::arguments() gives them once the

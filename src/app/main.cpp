@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         // A quiz table: its seats, host panel and buzzers instead of the one button.
         table::Table table;
         if (!table.open(line.tableFile)) return 1;
+        if (line.phones) table.setPhones(true, line.phonesLoopback);
         return app.exec();
     }
 

@@ -1,12 +1,16 @@
 #include "table/HostPanel.h"
 
+#include "phones/PhoneServer.h"
+#include "phones/QrCode.h"
 #include "table/Table.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -51,7 +55,8 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     setAttribute(Qt::WA_QuitOnClose, true);
 
     SeatList = new QTreeWidget(this);
-    SeatList->setHeaderLabels({QStringLiteral("チーム"), QStringLiteral("状態"), QStringLiteral("ブザー")});
+    SeatList->setHeaderLabels(
+        {QStringLiteral("チーム"), QStringLiteral("状態"), QStringLiteral("ブザー"), QStringLiteral("スマホ")});
     SeatList->setRootIsDecorated(false);
     SeatList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     OrderList = new QListWidget(this);
@@ -71,6 +76,21 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     });
     connect(SaveButton, &QPushButton::clicked, &table_, &Table::save);
 
+    PhonesCheck = new QCheckBox(QStringLiteral("スマホで参加"), this);
+    PhonesLabel = new QLabel(this);
+    PhonesLabel->setWordWrap(true);
+    PhonesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    PhonesQr = new QLabel(this);
+    connect(PhonesCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (!table_.setPhones(on) && on) {
+            const QSignalBlocker block(PhonesCheck);
+            PhonesCheck->setChecked(false);
+        }
+        refreshPhones();
+    });
+    phonesTimer_.setInterval(1000);
+    connect(&phonesTimer_, &QTimer::timeout, this, &HostPanel::refresh);
+
     auto* commands = new QHBoxLayout;
     for (QPushButton* b : {CorrectButton, WrongButton, ResetButton}) commands->addWidget(b);
     auto* tools = new QHBoxLayout;
@@ -84,7 +104,14 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     layout->addLayout(commands);
     layout->addLayout(tools);
     layout->addWidget(StatusLabel);
-    resize(420, 400);
+    auto* phones = new QHBoxLayout;
+    auto* phonesText = new QVBoxLayout;
+    phonesText->addWidget(PhonesCheck);
+    phonesText->addWidget(PhonesLabel, 1);
+    phones->addLayout(phonesText, 1);
+    phones->addWidget(PhonesQr);
+    layout->addLayout(phones);
+    resize(460, 440);
 
     connect(&table_, &Table::changed, this, &HostPanel::refresh);
     refresh();
@@ -95,6 +122,9 @@ void HostPanel::refresh() {
     const bool ordered = round.mode() == Lockout::Order;
     const QStringList devices = table_.inputs().devices();
     const int selected = SeatList->indexOfTopLevelItem(SeatList->currentItem());
+    const phones::PhoneServer* server = table_.phones();
+    const std::vector<phones::PhoneStatus> phoneStatus =
+        server && server->running() ? server->status() : std::vector<phones::PhoneStatus>();
     SeatList->clear();
     for (int i = 0; i < table_.seats(); ++i) {
         int rank = 0;
@@ -110,8 +140,13 @@ void HostPanel::refresh() {
                                                [&](const QString& d) { return d.startsWith(prefix); });
             inputs << (device && !connected ? binding + QStringLiteral("（未接続）") : binding);
         }
+        QString phone;
+        if (size_t(i) < phoneStatus.size() && phoneStatus[size_t(i)].held) {
+            const phones::PhoneStatus& p = phoneStatus[size_t(i)];
+            phone = p.connected ? QStringLiteral("接続中 %1 ms").arg((p.oneWayUs + 500) / 1000) : QStringLiteral("切断");
+        }
         auto* item = new QTreeWidgetItem(SeatList, {cfg.name, stateText(round.state(i), rank, ordered),
-                                                    inputs.join(QStringLiteral(", "))});
+                                                    inputs.join(QStringLiteral(", ")), phone});
         if (round.state(i) == SeatState::Locked) item->setForeground(1, Qt::gray);
         if (round.state(i) == SeatState::Lit) item->setForeground(1, Qt::red);
     }
@@ -136,6 +171,36 @@ void HostPanel::refresh() {
     }
     StatusLabel->setText(status.join(u'\n'));
     LearnButton->setText(table_.learning() >= 0 ? QStringLiteral("登録をやめる") : QStringLiteral("ブザーを登録"));
+    refreshPhones();
+}
+
+void HostPanel::refreshPhones() {
+    const phones::PhoneServer* server = table_.phones();
+    const bool running = server && server->running();
+    {
+        const QSignalBlocker block(PhonesCheck);
+        PhonesCheck->setChecked(running);
+    }
+    if (running != phonesTimer_.isActive()) running ? phonesTimer_.start() : phonesTimer_.stop();
+    QStringList lines;
+    if (running) {
+        lines << server->address();
+        const int64_t window = table_.adjudicationWindowUs();
+        lines << (window > 0 ? QStringLiteral("判定待ち: %1 ms").arg((window + 500) / 1000)
+                             : QStringLiteral("判定待ち: なし（押せるスマホの席がありません）"));
+        if (!server->onNetwork())
+            lines << QStringLiteral("ローカルネットワークのアドレスが見つかりません。このパソコンからしか参加できません。");
+    } else if (server && !server->error().isEmpty()) {
+        lines << QStringLiteral("スマホの受付を始められませんでした: ") + server->error();
+    }
+    PhonesLabel->setText(lines.join(u'\n'));
+    const QString address = running ? server->address() : QString();
+    if (address != qrAddress_) {
+        qrAddress_ = address;
+        PhonesQr->setPixmap(address.isEmpty() ? QPixmap() : QPixmap::fromImage(phones::qrCode(address, 3)));
+    }
+    PhonesLabel->setVisible(!lines.isEmpty());
+    PhonesQr->setVisible(!address.isEmpty());
 }
 
 void HostPanel::closeEvent(QCloseEvent* event) {

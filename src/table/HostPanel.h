@@ -2,9 +2,12 @@
 // The host's window at a quiz table: every seat's state and buzzers, the
 // round's order with each press's gap after the first, and the commands
 // 正解, 誤答 and リセット (keys O, X and R while the panel has the focus),
-// learning a seat's buzzer, and saving the table. Closing it ends the table.
+// learning a seat's buzzer, and saving the table; スマホで参加 with the phones'
+// address, its QR code and the adjudication window. Closing it ends the table.
+#include <QTimer>
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -30,6 +33,9 @@ public:
     QPushButton* ResetButton;
     QPushButton* LearnButton;
     QPushButton* SaveButton;
+    QCheckBox* PhonesCheck;
+    QLabel* PhonesLabel;
+    QLabel* PhonesQr;
 
     void refresh();
 
@@ -37,7 +43,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void refreshPhones();
+
     Table& table_;
+    QTimer phonesTimer_;  // the phones' delays change between the round's events
+    QString qrAddress_;
 };
 
 }  // namespace table

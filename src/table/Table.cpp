@@ -4,6 +4,7 @@
 #include "button/frmBase.h"
 #include "datafile/DataFile.h"
 #include "datafile/DataFileCommands.h"
+#include "phones/PhoneServer.h"
 #include "platform/Desktop.h"
 #include "settings/frmSetDlg.h"
 #include "sound/mdlSndAPI.h"
@@ -13,6 +14,8 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace table {
 
@@ -29,6 +32,7 @@ Table::Table() {
         scheduleSettle();
     });
     connect(&inputs_, &Inputs::inputPressed, this, &Table::onInput);
+    connect(this, &Table::changed, this, &Table::showToPhones);
     inputs_.setKeyFilter([this](const QString& binding) { return learning_ >= 0 || seatOf(binding) >= 0; });
 }
 
@@ -117,6 +121,7 @@ void Table::onInput(const QString& binding, qint64 timeUs) {
 
 void Table::press(int seat, int64_t timeUs) {
     const int64_t now = monotonicUs();
+    round_.setWindowUs(adjudicationWindowUs());
     // apply() tells the panel when the press decided something; a press held
     // for the window, or from a seat that may not press, changes nothing it
     // shows, and redrawing it costs the UI thread half a millisecond a press.
@@ -145,6 +150,8 @@ void Table::reset() {
     settleTimer_.stop();
     learning_ = -1;
     round_.reset();
+    // A phone that left during the last question gives its seat up now.
+    if (phones_) phones_->releaseDisconnected();
     for (auto& seat : seats_) {
         StopMciSound(seat->channel());
         seat->Base().setLockedOut(false);
@@ -184,6 +191,62 @@ void Table::learn(int seat) {
 
 void Table::playHostSound(const QString& path) {
     if (!path.isEmpty()) PlayMciSound(resolvePath(path_, path), HostChannel, false, 0);
+}
+
+bool Table::setPhones(bool on, bool loopbackOnly) {
+    if (!on) {
+        if (phones_) phones_->stop();
+        emit changed();
+        return true;
+    }
+    if (!phones_) {
+        phones_ = std::make_unique<phones::PhoneServer>();
+        connect(phones_.get(), &phones::PhoneServer::pressed, this, [this](int seat, qint64 timeUs) {
+            if (seat >= 0 && seat < seats()) press(seat, timeUs);
+        });
+        connect(phones_.get(), &phones::PhoneServer::statusChanged, this, &Table::changed);
+    }
+    const bool started = phones_->start(loopbackOnly);
+    if (started) {
+        std::printf("%s\n", qPrintable(phones_->address()));
+        std::fflush(stdout);
+    }
+    emit changed();
+    return started;
+}
+
+int64_t Table::adjudicationWindowUs() const {
+    if (!phones_ || !phones_->running()) return 0;
+    const std::vector<phones::PhoneStatus> status = phones_->status();
+    int64_t slowest = -1;
+    for (size_t i = 0; i < status.size() && int(i) < round_.seats(); ++i)
+        if (status[i].connected && round_.state(int(i)) == SeatState::Armed) slowest = std::max(slowest, status[i].oneWayUs);
+    return slowest < 0 ? 0 : std::min(slowest + 10'000, phones::MaxWindowUs);
+}
+
+void Table::showToPhones() {
+    if (!phones_ || !phones_->running()) return;
+    const auto stateName = [](SeatState state) {
+        switch (state) {
+        case SeatState::Armed: return QStringLiteral("armed");
+        case SeatState::Lit: return QStringLiteral("lit");
+        case SeatState::Dark: return QStringLiteral("dark");
+        case SeatState::Locked: return QStringLiteral("locked");
+        case SeatState::Idle: break;
+        }
+        return QStringLiteral("idle");
+    };
+    std::vector<phones::SeatView> views;
+    for (int i = 0; i < seats(); ++i) {
+        int rank = 0;
+        for (const Press& p : round_.order())
+            if (p.seat == i) rank = p.rank;
+        const uint32_t c = seats_[size_t(i)]->Base().BackColor();  // 0x00BBGGRR
+        views.push_back({config_.seats[size_t(i)].name,
+                         QStringLiteral("#%1%2%3").arg(c & 0xFF, 2, 16, QChar(u'0')).arg((c >> 8) & 0xFF, 2, 16, QChar(u'0')).arg((c >> 16) & 0xFF, 2, 16, QChar(u'0')),
+                         stateName(round_.state(i)), rank});
+    }
+    phones_->setSeats(views);
 }
 
 bool Table::save() {
@@ -245,6 +308,7 @@ bool Table::exit() {
         }
     }
     exiting_ = true;
+    if (phones_) phones_->stop();
     for (auto& seat : seats_) CloseMciSound(seat->channel());
     CloseMciSound(HostChannel);
     End();

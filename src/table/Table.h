@@ -17,6 +17,10 @@
 #include <memory>
 #include <vector>
 
+namespace phones {
+class PhoneServer;
+}
+
 namespace table {
 
 class HostPanel;
@@ -58,6 +62,16 @@ public:
     // A seat pressed at `timeUs` on the monotonic clock (-1: now).
     void press(int seat, int64_t timeUs);
 
+    // スマホで参加: the phones' page and server. Turning it on prints the
+    // address on standard output; false when the server could not start
+    // (the panel says why). `loopbackOnly` keeps it to this computer.
+    bool setPhones(bool on, bool loopbackOnly = false);
+    // Null until phones were first turned on.
+    phones::PhoneServer* phones() { return phones_.get(); }
+    // How long the round now waits before deciding: the slowest armed
+    // phone's one-way delay and 10 ms, at most 150 ms; 0 with no phone armed.
+    int64_t adjudicationWindowUs() const;
+
 signals:
     void changed();
 
@@ -72,6 +86,7 @@ private:
     int seatOf(const QString& binding) const;
     void startDevices();
     bool kitChanged(size_t seat);
+    void showToPhones();
 
     QString path_;
     TableConfig config_;
@@ -79,6 +94,7 @@ private:
     std::vector<SettingsRecord> opened_;  // each seat's settings once its kit was read
     Round round_{0};
     Inputs inputs_;
+    std::unique_ptr<phones::PhoneServer> phones_;
     std::unique_ptr<HostPanel> panel_;
     QTimer settleTimer_;
     int learning_ = -1;

@@ -3,6 +3,7 @@
 // shows, and the host's commands, learning and exit.
 #include "Kit.h"
 #include "ScriptedDesktop.h"
+#include "TableKit.h"
 #include "TestMedia.h"
 
 #include "app/Seat.h"
@@ -23,32 +24,6 @@ using namespace table;
 
 namespace {
 
-// Kits of one colour each with their own tone; seat 4's kit is missing.
-QString makeTable(const QTemporaryDir& dir) {
-    QDir(dir.path()).mkdir(QStringLiteral("kits"));
-    QJsonArray seats;
-    const QStringList names{"チームA", "チームB", "チームC", "チームD"};
-    for (int i = 0; i < 4; ++i) {
-        const QString stem = dir.filePath(QStringLiteral("kits/%1").arg(i + 1));
-        kit::solid(40, 40, Qt::darkGray).save(stem + "up.png");
-        kit::solid(40, 40, QColor::fromHsv(i * 90, 255, 255)).save(stem + "down.png");
-        testmedia::writeToneWav(stem + ".wav", {{440.0 * (i + 1), 0.2}});
-        SettingsRecord r;
-        r.WindowWidth = r.WindowHeight = 600;
-        r.AreaWidth = r.AreaHeight = 300;
-        r.UnpressedImagePath = stem + "up.png";
-        r.PressedImagePath = stem + "down.png";
-        r.SoundPath = stem + ".wav";
-        if (i < 3) writeDataFile(stem + ".zm1", *encodeRecord(r));
-        seats.append(QJsonObject{{"name", names[i]}, {"kit", QStringLiteral("kits/%1.zm1").arg(i + 1)},
-                                 {"inputs", QJsonArray{QStringLiteral("key:%1").arg(i + 1)}}});
-    }
-    const QByteArray json = QJsonDocument(QJsonObject{
-        {"zumbleTable", 1}, {"rules", QJsonObject{{"wrongSound", "kits/1.wav"}}}, {"seats", seats}}).toJson();
-    kit::write(dir.filePath(QStringLiteral("quiz.zmt")), json);
-    return dir.filePath(QStringLiteral("quiz.zmt"));
-}
-
 QStringList lines(QListWidget* list) {
     QStringList out;
     for (int i = 0; i < list->count(); ++i) out << list->item(i)->text().section(u' ', 0, 1);
@@ -64,7 +39,7 @@ class TestTable : public QObject {
 private slots:
     void roundWithKeysAndHostCommands() {
         QTemporaryDir dir;
-        const QString path = makeTable(dir);
+        const QString path = tablekit::fourSeats(dir);
         ScriptedDesktop desk;
         Table t;
         QVERIFY(t.open(path));

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -81,6 +82,11 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     PhonesLabel->setWordWrap(true);
     PhonesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     PhonesQr = new QLabel(this);
+    // The host may give a player a seat: the QR code then leads straight to it.
+    PhonesSeat = new QComboBox(this);
+    PhonesSeat->addItem(QStringLiteral("QR: 席はスマホで選ぶ"));
+    for (int i = 0; i < table_.seats(); ++i) PhonesSeat->addItem(QStringLiteral("QR: 「%1」の席").arg(table_.seatConfig(i).name));
+    connect(PhonesSeat, &QComboBox::currentIndexChanged, this, &HostPanel::refreshPhones);
     connect(PhonesCheck, &QCheckBox::toggled, this, [this](bool on) {
         if (!table_.setPhones(on) && on) {
             const QSignalBlocker block(PhonesCheck);
@@ -108,6 +114,7 @@ HostPanel::HostPanel(Table& table) : QWidget(nullptr), table_(table) {
     auto* phonesText = new QVBoxLayout;
     phonesText->addWidget(PhonesCheck);
     phonesText->addWidget(PhonesLabel, 1);
+    phonesText->addWidget(PhonesSeat);
     phones->addLayout(phonesText, 1);
     phones->addWidget(PhonesQr);
     layout->addLayout(phones);
@@ -182,9 +189,11 @@ void HostPanel::refreshPhones() {
         PhonesCheck->setChecked(running);
     }
     if (running != phonesTimer_.isActive()) running ? phonesTimer_.start() : phonesTimer_.stop();
+    const int seat = PhonesSeat->currentIndex() - 1;
+    const QString address = !running ? QString() : seat < 0 ? server->address() : server->address() + QStringLiteral("&seat=%1").arg(seat);
     QStringList lines;
     if (running) {
-        lines << server->address();
+        lines << address;
         const int64_t window = table_.adjudicationWindowUs();
         lines << (window > 0 ? QStringLiteral("判定待ち: %1 ms").arg((window + 500) / 1000)
                              : QStringLiteral("判定待ち: なし（押せるスマホの席がありません）"));
@@ -194,13 +203,14 @@ void HostPanel::refreshPhones() {
         lines << QStringLiteral("スマホの受付を始められませんでした: ") + server->error();
     }
     PhonesLabel->setText(lines.join(u'\n'));
-    const QString address = running ? server->address() : QString();
     if (address != qrAddress_) {
         qrAddress_ = address;
         PhonesQr->setPixmap(address.isEmpty() ? QPixmap() : QPixmap::fromImage(phones::qrCode(address, 3)));
     }
     PhonesLabel->setVisible(!lines.isEmpty());
     PhonesQr->setVisible(!address.isEmpty());
+    PhonesQr->setToolTip(address);
+    PhonesSeat->setVisible(running);
 }
 
 void HostPanel::closeEvent(QCloseEvent* event) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -36,6 +37,7 @@ public:
     QCheckBox* PhonesCheck;
     QLabel* PhonesLabel;
     QLabel* PhonesQr;
+    QComboBox* PhonesSeat;  // whose seat the QR code gives, or the phone's choice
 
     void refresh();
 

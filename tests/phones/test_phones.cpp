@@ -16,6 +16,7 @@
 
 #include <QtTest>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QNetworkAccessManager>
@@ -220,6 +221,9 @@ private slots:
         QVERIFY(server && server->running());
         QVERIFY(t.panel().PhonesLabel->text().startsWith(server->address()));
         QVERIFY(!t.panel().PhonesQr->pixmap().isNull());
+        t.panel().PhonesSeat->setCurrentIndex(3);  // the host gives チームC its own code
+        QCOMPARE(t.panel().PhonesQr->toolTip(), server->address() + "&seat=2");
+        t.panel().PhonesSeat->setCurrentIndex(0);
 
         auto phone = std::make_unique<FakePhone>(socketUrl(*server, server->room()));
         QTRY_VERIFY(phone->open());

@@ -4,7 +4,11 @@
 // input event itself on that same clock, so the table can order presses by
 // when they were made, however long each took to arrive.
 (() => {
-  const room = new URLSearchParams(location.search).get('room') || '';
+  const query = new URLSearchParams(location.search);
+  const room = query.get('room') || '';
+  // The host may hand out a seat's own address (its QR code): the page asks
+  // for that seat at once instead of showing the choice.
+  const givenSeat = /^\d{1,3}$/.test(query.get('seat') || '') ? Number(query.get('seat')) : -1;
   const $ = (id) => document.getElementById(id);
   const nameEl = $('name'), stateEl = $('state'), seatsEl = $('seats'), buzzer = $('buzzer');
 
@@ -70,7 +74,7 @@
     socket.addEventListener('open', () => {
       seated = false;
       document.body.dataset.state = 'connected';
-      send({ t: 'hello', token, seat: -1 });
+      send({ t: 'hello', token, seat: givenSeat });
     });
     socket.addEventListener('message', (event) => {
       let m;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace phones {
 
@@ -21,9 +22,12 @@ std::optional<int64_t> ClockSync::toTableUs(double clientMs) const {
 }
 
 int64_t ClockSync::oneWayUs() const {
-    int64_t longest = 0;
-    for (const Sample& s : samples_) longest = std::max(longest, s.roundTripUs);
-    return longest / 2;
+    if (samples_.empty()) return -1;
+    std::vector<int64_t> trips;
+    for (const Sample& s : samples_) trips.push_back(s.roundTripUs);
+    const auto at = trips.begin() + std::ptrdiff_t((trips.size() - 1) * 9 / 10);
+    std::nth_element(trips.begin(), at, trips.end());
+    return *at / 2;
 }
 
 int64_t ClockSync::uncertaintyUs() const {

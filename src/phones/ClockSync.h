@@ -25,8 +25,9 @@ public:
     bool ready() const { return !samples_.empty(); }
     // A page time on the table's clock; nothing before the first exchange.
     std::optional<int64_t> toTableUs(double clientMs) const;
-    // How late a message from the phone may arrive: half the longest recent
-    // round trip (the one-way delay, as far as the table can tell it).
+    // How late a message from the phone may arrive: half of a long recent
+    // round trip (the 90th percentile, so that one hiccup does not count for
+    // the next 13 seconds); -1 before the first exchange.
     int64_t oneWayUs() const;
     // Half the shortest recent round trip: the most the offset can be out
     // by if the network is as lopsided as it can be.

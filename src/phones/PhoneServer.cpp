@@ -310,7 +310,8 @@ void PhoneWorker::sendSeat(Client* client) const {
                                                               {QStringLiteral("name"), s.name},
                                                               {QStringLiteral("color"), s.color},
                                                               {QStringLiteral("state"), s.state},
-                                                              {QStringLiteral("rank"), s.rank}})));
+                                                              {QStringLiteral("rank"), s.rank},
+                                                              {QStringLiteral("place"), s.place}})));
 }
 
 void PhoneWorker::sendSeatList(Client* client) const {

@@ -29,6 +29,7 @@ struct SeatView {
     QString color;  // "#rrggbb"
     QString state;  // "armed", "lit", "dark", "locked" or "idle"
     int rank = 0;   // 1, 2, ... for a lit seat
+    int place = 0;  // its press's place in the round's order, 0 before it pressed
     bool operator==(const SeatView&) const = default;
 };
 
@@ -36,7 +37,7 @@ struct SeatView {
 struct PhoneStatus {
     bool held = false;       // a phone has taken the seat
     bool connected = false;  // ... and is connected now
-    int64_t oneWayUs = 0;    // its measured one-way delay
+    int64_t oneWayUs = -1;   // its measured one-way delay; -1 until measured
 };
 
 // The most a press may claim to be older than its arrival, and the longest

@@ -150,7 +150,9 @@ void HostPanel::refresh() {
         QString phone;
         if (size_t(i) < phoneStatus.size() && phoneStatus[size_t(i)].held) {
             const phones::PhoneStatus& p = phoneStatus[size_t(i)];
-            phone = p.connected ? QStringLiteral("接続中 %1 ms").arg((p.oneWayUs + 500) / 1000) : QStringLiteral("切断");
+            phone = !p.connected ? QStringLiteral("切断")
+                    : p.oneWayUs < 0 ? QStringLiteral("接続中（遅れを測定中）")
+                                     : QStringLiteral("接続中 %1 ms").arg((p.oneWayUs + 500) / 1000);
         }
         auto* item = new QTreeWidgetItem(SeatList, {cfg.name, stateText(round.state(i), rank, ordered),
                                                     inputs.join(QStringLiteral(", ")), phone});

@@ -211,6 +211,9 @@ void Inputs::start() {
     startKeys();
     // Gamepads press seats while another program has the focus.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // As for sound: SDL would turn SIGINT and SIGTERM into quit events nobody
+    // reads, and `kill` or a logout could no longer end the table.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (!gamepads_ && SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0) {
         gamepads_ = std::make_unique<GamepadThread>(this);
         gamepads_->start();

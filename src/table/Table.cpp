@@ -5,6 +5,7 @@
 #include "datafile/DataFile.h"
 #include "datafile/DataFileCommands.h"
 #include "phones/PhoneServer.h"
+#include "platform/Picture.h"
 #include "platform/Desktop.h"
 #include "settings/frmSetDlg.h"
 #include "sound/mdlSndAPI.h"
@@ -206,6 +207,13 @@ bool Table::setPhones(bool on, bool loopbackOnly) {
         });
         connect(phones_.get(), &phones::PhoneServer::statusChanged, this, &Table::changed);
     }
+    // Each phone's button takes its seat's colour: the lit picture's average.
+    seatColours_.clear();
+    for (auto& seat : seats_) {
+        const QImage lit = LoadPicture(seat->SetDlg().Text1[1]->text());
+        const QColor colour = lit.isNull() ? QColor(0xC0, 0, 0) : lit.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0);
+        seatColours_.push_back(colour.name());
+    }
     const bool started = phones_->start(loopbackOnly);
     if (started) {
         std::printf("%s\n", qPrintable(phones_->address()));
@@ -220,7 +228,9 @@ int64_t Table::adjudicationWindowUs() const {
     const std::vector<phones::PhoneStatus> status = phones_->status();
     int64_t slowest = -1;
     for (size_t i = 0; i < status.size() && int(i) < round_.seats(); ++i)
-        if (status[i].connected && round_.state(int(i)) == SeatState::Armed) slowest = std::max(slowest, status[i].oneWayUs);
+        if (status[i].connected && round_.state(int(i)) == SeatState::Armed)
+            // A phone not yet measured (it has just come back) gets the longest wait.
+            slowest = std::max(slowest, status[i].oneWayUs < 0 ? phones::MaxWindowUs : status[i].oneWayUs);
     return slowest < 0 ? 0 : std::min(slowest + 10'000, phones::MaxWindowUs);
 }
 
@@ -238,13 +248,13 @@ void Table::showToPhones() {
     };
     std::vector<phones::SeatView> views;
     for (int i = 0; i < seats(); ++i) {
-        int rank = 0;
-        for (const Press& p : round_.order())
-            if (p.seat == i) rank = p.rank;
-        const uint32_t c = seats_[size_t(i)]->Base().BackColor();  // 0x00BBGGRR
-        views.push_back({config_.seats[size_t(i)].name,
-                         QStringLiteral("#%1%2%3").arg(c & 0xFF, 2, 16, QChar(u'0')).arg((c >> 8) & 0xFF, 2, 16, QChar(u'0')).arg((c >> 16) & 0xFF, 2, 16, QChar(u'0')),
-                         stateName(round_.state(i)), rank});
+        int rank = 0, place = 0;
+        for (size_t k = 0; k < round_.order().size(); ++k)
+            if (round_.order()[k].seat == i) {
+                rank = round_.order()[k].rank;
+                place = int(k) + 1;
+            }
+        views.push_back({config_.seats[size_t(i)].name, seatColours_.at(size_t(i)), stateName(round_.state(i)), rank, place});
     }
     phones_->setSeats(views);
 }

@@ -95,6 +95,7 @@ private:
     Round round_{0};
     Inputs inputs_;
     std::unique_ptr<phones::PhoneServer> phones_;
+    std::vector<QString> seatColours_;  // each seat's lit picture's colour, for the phones
     std::unique_ptr<HostPanel> panel_;
     QTimer settleTimer_;
     int learning_ = -1;

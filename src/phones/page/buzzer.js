@@ -61,9 +61,11 @@
     buzzer.classList.toggle('lit', m.state === 'lit');
     let text = stateText[m.state] || '';
     if (m.state === 'lit' && m.rank > 0) text = `${m.rank} 位`;
+    if (m.state === 'dark' && m.place > 0) text = `${m.place} 番目に押しました`;
     show(text);
     document.body.dataset.state = m.state;
     document.body.dataset.rank = String(m.rank || 0);
+    document.body.dataset.place = String(m.place || 0);
     if (m.state === 'lit' && lastState !== 'lit' && navigator.vibrate) navigator.vibrate(200);
     lastState = m.state;
   }

@@ -2,39 +2,37 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace phones {
 
 void ClockSync::addSample(int64_t sentUs, double clientMs, int64_t receivedUs) {
-    const int64_t roundTrip = receivedUs - sentUs;
-    if (roundTrip < 0) return;
-    const int64_t clientUs = std::llround(clientMs * 1000.0);
-    samples_.push_back({roundTrip, sentUs + roundTrip / 2 - clientUs});
+    if (receivedUs < sentUs) return;
+    samples_.push_back({sentUs, std::llround(clientMs * 1000.0), receivedUs});
     if (samples_.size() > Kept) samples_.pop_front();
 }
 
 std::optional<int64_t> ClockSync::toTableUs(double clientMs) const {
     if (samples_.empty()) return std::nullopt;
-    const auto best = std::min_element(samples_.begin(), samples_.end(),
-                                       [](const Sample& a, const Sample& b) { return a.roundTripUs < b.roundTripUs; });
-    return std::llround(clientMs * 1000.0) + best->offsetUs;
+    // Table time minus page time lies between these for every exchange; with a
+    // drifting clock the bounds may cross by the drift, and the middle is
+    // still the best guess.
+    int64_t lower = std::numeric_limits<int64_t>::min(), upper = std::numeric_limits<int64_t>::max();
+    for (const Sample& s : samples_) {
+        lower = std::max(lower, s.sentUs - s.clientUs);
+        upper = std::min(upper, s.receivedUs - s.clientUs);
+    }
+    return std::llround(clientMs * 1000.0) + lower + (upper - lower) / 2;
 }
 
 int64_t ClockSync::oneWayUs() const {
     if (samples_.empty()) return -1;
     std::vector<int64_t> trips;
-    for (const Sample& s : samples_) trips.push_back(s.roundTripUs);
+    for (const Sample& s : samples_) trips.push_back(s.receivedUs - s.sentUs);
     const auto at = trips.begin() + std::ptrdiff_t((trips.size() - 1) * 9 / 10);
     std::nth_element(trips.begin(), at, trips.end());
     return *at / 2;
-}
-
-int64_t ClockSync::uncertaintyUs() const {
-    if (samples_.empty()) return 0;
-    int64_t shortest = samples_.front().roundTripUs;
-    for (const Sample& s : samples_) shortest = std::min(shortest, s.roundTripUs);
-    return shortest / 2;
 }
 
 }  // namespace phones

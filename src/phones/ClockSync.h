@@ -1,11 +1,15 @@
 #pragma once
-// A phone's clock seen from the table's. The table pings each phone a few
-// times a second; the page answers with its own clock. Each exchange gives
-// the round trip and, taking the answer to lie halfway through it, the offset
-// between the clocks. Only recent exchanges are kept, so the estimate follows
-// a clock that drifts, and of those the one with the shortest round trip sets
-// the offset: its halfway guess can be wrong by at most half its round trip,
-// the least of any. docs/fair-order.md tells the method and its limits.
+// A phone's clock seen from the table's. The table pings each phone five
+// times a second; the page answers with its own clock. Each exchange says the
+// page's reading was taken somewhere between the ping's sending and the
+// answer's arrival, on the table's clock: it bounds the offset between the
+// clocks from below and from above. The offset is the middle of the tightest
+// bounds of the recent exchanges: one exchange whose ping went fast sets the
+// lower bound, another whose answer came back fast the upper one, so the
+// estimate is as good as the fastest trip each way, not the fastest round
+// trip. Only recent exchanges count, so the estimate follows a clock that
+// drifts. docs/fair-order.md tells the method and its limits.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -14,8 +18,7 @@ namespace phones {
 
 class ClockSync {
 public:
-    // At five pings a second, the last 13 seconds: enough exchanges that one of
-    // them nearly always went both ways fast, and short enough to follow drift.
+    // At five pings a second, the last 13 seconds.
     static constexpr std::size_t Kept = 64;
 
     // A ping sent at `sentUs` (table clock) was answered with the page's
@@ -29,14 +32,12 @@ public:
     // round trip (the 90th percentile, so that one hiccup does not count for
     // the next 13 seconds); -1 before the first exchange.
     int64_t oneWayUs() const;
-    // Half the shortest recent round trip: the most the offset can be out
-    // by if the network is as lopsided as it can be.
-    int64_t uncertaintyUs() const;
 
 private:
     struct Sample {
-        int64_t roundTripUs;
-        int64_t offsetUs;  // table time minus page time
+        int64_t sentUs;
+        int64_t clientUs;
+        int64_t receivedUs;
     };
     std::deque<Sample> samples_;
 };

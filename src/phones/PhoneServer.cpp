@@ -19,6 +19,10 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <deque>
 
@@ -48,6 +52,22 @@ bool isPrivate(const QHostAddress& a) {
            a.isInSubnet(QHostAddress(QStringLiteral("192.168.0.0")), 16) ||
            a.isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16);
 }
+
+// Every connection sends its small messages at once. With Nagle's algorithm
+// a ping could wait for the phone's acknowledgement of the one before (tens
+// of milliseconds where acknowledgements are delayed), which would lengthen
+// round trips one way only and skew the clock estimate.
+class LowDelayServer : public QTcpServer {
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        const int on = 1;
+        setsockopt(int(descriptor), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        QTcpServer::incomingConnection(descriptor);
+    }
+};
 
 QByteArray resource(const QString& path) {
     QFile f(path);
@@ -104,12 +124,13 @@ private:
     void ping();
     void sendSeat(Client* client) const;
     void sendSeatList(Client* client) const;
-    void sendToAll();
+    void seatListLater();
     void report();
 
     PhoneServer& owner_;
     std::unique_ptr<QHttpServer> http_;
     std::unique_ptr<QTimer> pingTimer_;
+    std::unique_ptr<QTimer> seatListTimer_;
     std::vector<std::unique_ptr<Client>> clients_;
     std::vector<SeatView> seats_;
     std::vector<QString> holders_;  // each seat's phone token, empty when free
@@ -144,7 +165,7 @@ PhoneWorker::Opened PhoneWorker::open(bool loopbackOnly, quint16 port, const QSt
     QObject::connect(http_.get(), &QHttpServer::newWebSocketConnection, this, [this] { accept(); });
     Opened opened;
     for (const QString& address : listenAddresses(loopbackOnly)) {
-        auto* tcp = new QTcpServer(http_.get());
+        auto* tcp = new LowDelayServer(http_.get());
         // Every address on the same port, so that one address names them all.
         if (!tcp->listen(QHostAddress(address), opened.port ? opened.port : port)) {
             if (opened.addresses.isEmpty()) {
@@ -162,11 +183,18 @@ PhoneWorker::Opened PhoneWorker::open(bool loopbackOnly, quint16 port, const QSt
     pingTimer_ = std::make_unique<QTimer>();
     QObject::connect(pingTimer_.get(), &QTimer::timeout, this, [this] { ping(); });
     pingTimer_->start(PingEveryMs);
+    seatListTimer_ = std::make_unique<QTimer>();
+    seatListTimer_->setSingleShot(true);
+    QObject::connect(seatListTimer_.get(), &QTimer::timeout, this, [this] {
+        for (auto& c : clients_)
+            if (!c->gone && c->seat < 0 && c->socket->state() == QAbstractSocket::ConnectedState) sendSeatList(c.get());
+    });
     return opened;
 }
 
 void PhoneWorker::close() {
     pingTimer_.reset();
+    seatListTimer_.reset();
     for (auto& c : clients_) {
         QObject::disconnect(c->socket.get(), nullptr, this, nullptr);
         c->socket->close(QWebSocketProtocol::CloseCodeGoingAway);
@@ -253,8 +281,7 @@ void PhoneWorker::hello(Client* client, const PhoneMessage& m) {
     holders_[std::size_t(m.seat)] = m.token;
     client->seat = m.seat;
     sendSeat(client);
-    for (auto& other : clients_)
-        if (other->seat < 0) sendSeatList(other.get());
+    seatListLater();
     report();
 }
 
@@ -349,9 +376,15 @@ void PhoneWorker::releaseDisconnected() {
         }
     }
     if (!released) return;
-    for (auto& c : clients_)
-        if (c->seat < 0) sendSeatList(c.get());
+    seatListLater();
     report();
+}
+
+// The pages still choosing are told which seats are free, once for all the
+// seats taken in the next tenth of a second: as a room joins, each page is
+// sent a few lists, not one per phone that sat down.
+void PhoneWorker::seatListLater() {
+    if (seatListTimer_ && !seatListTimer_->isActive()) seatListTimer_->start(100);
 }
 
 void PhoneWorker::report() {

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace table {
@@ -131,6 +132,7 @@ void Table::press(int seat, int64_t timeUs) {
 }
 
 void Table::apply(const std::vector<Press>& decided) {
+    if (std::any_of(decided.begin(), decided.end(), [](const Press& p) { return p.rank > 0; })) litAtUs_ = monotonicUs();
     // The sound first: nothing stands between the decision and the play command.
     for (const Press& p : decided) {
         if (p.rank == 0) continue;
@@ -144,7 +146,10 @@ void Table::apply(const std::vector<Press>& decided) {
 void Table::scheduleSettle() {
     const int64_t at = round_.settleAtUs();
     if (at < 0) return settleTimer_.stop();
-    settleTimer_.start(int(std::max<int64_t>(0, (at - monotonicUs() + 999) / 1000)));
+    // Whole milliseconds, rounded down: a timer that fires early finds nothing
+    // due and is set again for the rest, so the decision is not up to a
+    // millisecond late.
+    settleTimer_.start(int(std::max<int64_t>(0, (at - monotonicUs()) / 1000)));
 }
 
 void Table::reset() {

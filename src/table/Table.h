@@ -71,6 +71,8 @@ public:
     // How long the round now waits before deciding: the slowest armed
     // phone's one-way delay and 10 ms, at most 150 ms; 0 with no phone armed.
     int64_t adjudicationWindowUs() const;
+    // When the round last decided to light a seat (monotonic clock), 0 before.
+    int64_t litAtUs() const { return litAtUs_; }
 
 signals:
     void changed();
@@ -98,6 +100,7 @@ private:
     std::vector<QString> seatColours_;  // each seat's lit picture's colour, for the phones
     std::unique_ptr<HostPanel> panel_;
     QTimer settleTimer_;
+    int64_t litAtUs_ = 0;
     int learning_ = -1;
     bool bindingsChanged_ = false;
     bool exiting_ = false;

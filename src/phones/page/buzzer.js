@@ -36,14 +36,20 @@
   }
 
   function showSeats(seats) {
-    seatsEl.replaceChildren();
+    // The buttons are kept and updated while the table has as many seats, so
+    // a finger on its way to one is not lost when the list comes again.
+    if (seatsEl.children.length !== seats.length) {
+      seatsEl.replaceChildren(...seats.map((_, index) => {
+        const b = document.createElement('button');
+        b.addEventListener('click', () => send({ t: 'hello', token, seat: index }));
+        return b;
+      }));
+    }
     seats.forEach((seat, index) => {
-      const b = document.createElement('button');
+      const b = seatsEl.children[index];
       b.textContent = seat.name;
       b.style.background = seat.color;
       b.disabled = !seat.free;
-      b.addEventListener('click', () => send({ t: 'hello', token, seat: index }));
-      seatsEl.append(b);
     });
     seatsEl.hidden = false;
     buzzer.hidden = true;

@@ -17,6 +17,9 @@
 #include "TestMedia.h"
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -41,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -57,6 +61,18 @@ inline void quietAudioDriver() {
 }
 
 using table::monotonicUs;
+
+// Runs the event loop, waking every millisecond to look at `done`. It waits
+// for events rather than spinning: a spinning UI thread would hold one of the
+// two cores the inputs, the server and the sound need.
+inline void runUntil(const std::function<bool()>& done, int timeoutMs) {
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.start(1);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
 
 inline void sleepUntilUs(int64_t us) {
     const timespec at{time_t(us / 1'000'000), long(us % 1'000'000) * 1000};

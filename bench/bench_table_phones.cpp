@@ -49,17 +49,6 @@ using namespace tablebench;
 
 namespace {
 
-// Waits for events rather than spinning: a spinning UI thread would hold one
-// of the two cores the proxy, the phones and the server need.
-void runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.start(1);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 // Forwards TCP connections to `port`, each chunk held back 0-40 ms at random
 // but never overtaking the chunk before it in the same direction.
 class DelayProxy : public QObject {

@@ -61,16 +61,6 @@ struct PressResult {
     double sound = -1, screen = -1, flushed = -1, arrived = -1, handler = -1, uiCpu = -1;
 };
 
-// Runs the event loop, waking every millisecond to look at `done`.
-void runUntil(const std::function<bool()>& done, int timeoutMs) {
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.start(1);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 // Follows one press through the table: when the input reached the UI thread,
 // when the table's handler returned, when the pressed seat's repaint was
 // flushed and when the loop went idle after it.

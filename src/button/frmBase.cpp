@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -26,6 +28,7 @@
 #include <QWindow>
 #include <QScopedValueRollback>
 #include <QSessionManager>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -114,9 +117,30 @@ void frmBase::resizeKeepingPlace(QSize size) {
     // Qt takes a window of no width or height off the screen and maps it
     // again once it has a size, and the window manager would place it like a
     // new window. A position the program has set itself is kept instead.
-    if (size.isEmpty() && isVisible() && windowHandle())
+    if (size.isEmpty() && isVisible() && windowHandle()) {
+        waitUntilOnScreen();
         windowHandle()->setFramePosition(windowHandle()->framePosition());
+    }
     resize(size);
+}
+
+void frmBase::waitUntilOnScreen() {
+    // A window taken off the screen and mapped again before the window
+    // manager has put it on the screen the first time can be left unmapped
+    // for good: the manager maps it, our second map finds it mapped, and the
+    // manager then carries out the withdrawal. A data file opened at start
+    // does just that (its width comes before its height, the height is still
+    // 0). So wait for the first showing, without taking the user's input in
+    // the meantime, and not for ever: a manager that never shows the window
+    // must not stop the program.
+    constexpr int LongestWaitMs = 3000;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer wake;  // ends each wait for events, so that the time limit is seen
+    wake.start(50);
+    QEventLoop loop;
+    while (!windowHandle()->isExposed() && waited.elapsed() < LongestWaitMs)
+        loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
 }
 void frmBase::keepReachable() {
     if (width() > 0 && height() > 0) return;

@@ -94,6 +94,7 @@ protected:
 private:
     void buildMenus();
     void resizeKeepingPlace(QSize size);
+    void waitUntilOnScreen();
     void showImageError(const QString& path);
 
     Seat& seat_;

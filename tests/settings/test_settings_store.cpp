@@ -10,9 +10,21 @@
 
 #include <QLabel>
 #include <QScrollBar>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>
+
+namespace {
+struct ExposeWatch : QObject {
+    ExposeWatch(QWindow* window, bool& seen) : seen_(seen) { window->installEventFilter(this); }
+    bool eventFilter(QObject* window, QEvent* event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(window)->isExposed()) seen_ = true;
+        return false;
+    }
+    bool& seen_;
+};
+}  // namespace
 
 class TestSettingsStore : public WindowTest {
     Q_OBJECT
@@ -33,6 +45,23 @@ private slots:
         QStringList readouts;
         for (int i = 0; i < 6; ++i) readouts << s->Label4[size_t(i)]->text();
         QCOMPARE(readouts, QStringList({"2475", "4170", "480", "2700", "1575", "1020"}));
+    }
+
+    void windowIsOnScreenBeforeItIsFirstWithdrawn() {
+        // A kit opened as the window appears: its width comes first, with the
+        // height still 0, so the window is taken off the screen at once. A
+        // window manager that has not yet shown it can then leave it unmapped
+        // for good, so it must have been shown first.
+        bool everExposed = false, exposedWhenWithdrawn = false;
+        QWindow* window = (w->winId(), w->windowHandle());
+        ExposeWatch watch(window, everExposed);
+        connect(window, &QWindow::visibleChanged, this, [&](bool on) { if (!on) exposedWhenWithdrawn = everExposed; });
+        w->show();
+        QVERIFY(!everExposed);
+        s->setScrollValue(0, 2475);
+        QVERIFY(exposedWhenWithdrawn);
+        s->setScrollValue(1, 4170);
+        QTRY_VERIFY(window->isExposed());
     }
 
     void userStepChangesReadoutAndWindow() {

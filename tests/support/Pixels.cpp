@@ -1,6 +1,6 @@
 #include "Pixels.h"
 
-QString pixels(const QImage& img, std::initializer_list<QPoint> at) {
+QString pixels(const QImage& img, const QList<QPoint>& at) {
     QString out;
     for (const QPoint& p : at) {
         if (!img.valid(p)) {
@@ -21,4 +21,19 @@ QString pixels(const QImage& img, std::initializer_list<QPoint> at) {
         }
     }
     return out;
+}
+
+QString sizedPixels(const QImage& img, const QList<QPoint>& at) {
+    return QStringLiteral("%1x%2 ").arg(img.width()).arg(img.height()) + pixels(img, at);
+}
+
+int inkIn(const QImage& img, const QRect& area, std::optional<QRgb> colour) {
+    const QRect inside = area & img.rect();
+    int n = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            n += qAlpha(c) > 128 && (!colour || (c & 0xFFFFFF) == (*colour & 0xFFFFFF));
+        }
+    return n;
 }

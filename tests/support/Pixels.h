@@ -7,9 +7,16 @@
 // transparent; ? anything else (a blend, a half-transparent pixel); ! off
 // the picture.
 #include <QImage>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
-#include <initializer_list>
+#include <optional>
 
-QString pixels(const QImage& img, std::initializer_list<QPoint> at);
+QString pixels(const QImage& img, const QList<QPoint>& at);
+// The picture's size before its pixels ("96x48 r."), to check both at once.
+QString sizedPixels(const QImage& img, const QList<QPoint>& at);
+// How many pixels of the area are more than half opaque (and of the colour,
+// when one is given; its alpha is not compared).
+int inkIn(const QImage& img, const QRect& area, std::optional<QRgb> colour = std::nullopt);

@@ -42,10 +42,11 @@ int main(int argc, char** argv) {
     }
 
     frmBase& button = Forms::Base();
-    button.show();
+    button.showOnScreen();
     keepSoundWarm(Forms::SetDlg().Text1[2]);
     // A file given at start (a double-clicked .zm1) opens once the window is
-    // up, as the Open command would, so its messages appear over the button.
+    // on the screen, as the Open command would, so its messages appear over
+    // the button.
     if (!line.dataFile.isEmpty()) DataFileCommands::OpenStartupFile(line.dataFile);
     return app.exec();
 }

@@ -117,31 +117,29 @@ void frmBase::resizeKeepingPlace(QSize size) {
     // Qt takes a window of no width or height off the screen and maps it
     // again once it has a size, and the window manager would place it like a
     // new window. A position the program has set itself is kept instead.
-    if (size.isEmpty() && isVisible() && windowHandle()) {
-        waitUntilOnScreen();
+    if (size.isEmpty() && isVisible() && windowHandle())
         windowHandle()->setFramePosition(windowHandle()->framePosition());
-    }
     resize(size);
 }
-
-void frmBase::waitUntilOnScreen() {
-    // A window taken off the screen and mapped again before the window
-    // manager has put it on the screen the first time can be left unmapped
-    // for good: the manager maps it, our second map finds it mapped, and the
-    // manager then carries out the withdrawal. A data file opened at start
-    // does just that (its width comes before its height, the height is still
-    // 0). So wait for the first showing, without taking the user's input in
-    // the meantime, and not for ever: a manager that never shows the window
-    // must not stop the program.
+void frmBase::showOnScreen() {
+    // Settings applied right after the window first appears may take it off
+    // the screen and map it again (a data file's width comes before its
+    // height, and the height is still 0). Done before the window manager has
+    // put it on the screen, the manager can map it, find our second map a
+    // no-op, and then carry out the withdrawal: the window stays unmapped for
+    // good. So wait for the first showing, but not for ever: a manager that
+    // never shows the window must not stop the program.
     constexpr int LongestWaitMs = 3000;
+    show();
     QElapsedTimer waited;
     waited.start();
     QTimer wake;  // ends each wait for events, so that the time limit is seen
     wake.start(50);
     QEventLoop loop;
-    while (!windowHandle()->isExposed() && waited.elapsed() < LongestWaitMs)
+    while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < LongestWaitMs)
         loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
 }
+
 void frmBase::keepReachable() {
     if (width() > 0 && height() > 0) return;
     resize(std::max(width(), ReachableSide), std::max(height(), ReachableSide));

@@ -46,6 +46,9 @@ public:
     // A window 0 pixels wide or high is off the screen, and with it the only
     // way to its menu. Brings such a window back at ReachableSide pixels in
     // each empty direction, where it was; the settings keep their values.
+    // Shows the window and waits until the window manager has put it on the
+    // screen (at most three seconds, taking no user input meanwhile).
+    void showOnScreen();
     void keepReachable();
     static constexpr int ReachableSide = 32;
 
@@ -94,7 +97,6 @@ protected:
 private:
     void buildMenus();
     void resizeKeepingPlace(QSize size);
-    void waitUntilOnScreen();
     void showImageError(const QString& path);
 
     Seat& seat_;

@@ -16,13 +16,16 @@ COV ?= build-cov
 # information (most of what `make test` spends is compiling two builds).
 DEBUG_INFO ?= -g1
 
-.PHONY: deps deps-test build build-asan run test bench fuzz package coverage clean
+.PHONY: deps deps-test deps-dev build build-asan run test bench fuzz package coverage clean
 
 deps:
 	scripts/install-deps
 
 deps-test:
 	scripts/install-deps --test
+
+deps-dev:
+	scripts/install-deps --dev
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -41,11 +44,11 @@ test: deps-test build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	cd $(ASAN) && ctest --output-on-failure -j$(JOBS) -LE no-asan
 
-bench: deps-test build
+bench: deps-dev build
 	cmake --build $(BUILD) -j$(JOBS) --target benchmarks
 	cd $(BUILD) && ctest -C bench -L bench --output-on-failure -V
 
-fuzz: deps-test
+fuzz: deps-dev
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUMBLE_FUZZ=ON
 	cmake --build $(FUZZ) -j$(JOBS) --target fuzzers
 	scripts/run-fuzzers $(FUZZ)
@@ -60,7 +63,7 @@ package: deps-test build
 # would count every call that might throw. The summary is printed even when a
 # test fails; the target fails all the same. The metafile corpus is left out:
 # unoptimised, it outruns its time limit (and the players' own tests cover them).
-coverage: deps-test
+coverage: deps-dev
 	cmake -S . -B $(COV) -DCMAKE_BUILD_TYPE=Debug \
 	  "-DCMAKE_CXX_FLAGS_DEBUG=-O0 --coverage" "-DCMAKE_C_FLAGS_DEBUG=-O0 --coverage" \
 	  -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage

@@ -61,10 +61,13 @@ bool Table::open(const QString& path) {
         frmBase& base = seat->Base();
         base.setWindowTitle(cfg.name);
         base.move(cfg.place.value_or(QPoint(nextX, 40)));
-        base.show();
         // A kit that is missing or short is reported, and the seat keeps the
-        // design settings, as a data file named at start-up is.
+        // design settings, as a data file named at start-up is. It is applied
+        // before the seat is shown: its width comes before its height, which
+        // is still 0, and a window taken off the screen and mapped again
+        // before the window manager has shown it can stay unmapped.
         if (!cfg.kit.isEmpty()) DataFileCommands::OpenStartupFile(resolvePath(path, cfg.kit), *seat);
+        base.show();
         nextX = base.x() + base.width() + SeatGap;
         opened_.push_back(DataFileCommands::CurrentSettings(*seat));
         seats_.push_back(std::move(seat));

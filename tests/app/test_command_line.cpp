@@ -35,6 +35,13 @@ private slots:
         QCOMPARE(parse({"--", "-dash.zm1"}).dataFile, QStringLiteral("-dash.zm1"));
         QCOMPARE(parse({"-dash.zm1", "--", "--help"}).dataFile, QStringLiteral("--help"));
         QCOMPARE(parse({"-dash.zm1", "--", "--help"}).action, CommandLine::Action::Run);
+        // A table, with phones from anywhere on the network or from this computer only.
+        for (const auto& [args, phones, loopback] : {std::tuple{QStringList{"--table", "q.zmt"}, false, false},
+                                                    {{"--table", "q.zmt", "--phones"}, true, false},
+                                                    {{"--phones-loopback", "--table", "q.zmt"}, true, true}}) {
+            const CommandLine line = parse(args);
+            QVERIFY(line.tableFile == "q.zmt" && line.phones == phones && line.phonesLoopback == loopback);
+        }
         QCOMPARE(versionLine("/opt/x/Zumble1"), QStringLiteral("Zumble1 1.5.0"));
         QVERIFY(helpLine("./Zumble1").startsWith(QStringLiteral("使い方: Zumble1 [")));
         QVERIFY(!helpLine("Zumble1").contains(u'\n'));

@@ -14,7 +14,7 @@
 namespace tablekit {
 
 // Kits of one colour each with their own tone; seat 4's kit is missing.
-QString fourSeats(const QTemporaryDir& dir) {
+QString fourSeats(const QTemporaryDir& dir, QJsonObject rules) {
     QDir(dir.path()).mkdir(QStringLiteral("kits"));
     QJsonArray seats;
     const QStringList names{"チームA", "チームB", "チームC", "チームD"};
@@ -33,8 +33,9 @@ QString fourSeats(const QTemporaryDir& dir) {
         seats.append(QJsonObject{{"name", names[i]}, {"kit", QStringLiteral("kits/%1.zm1").arg(i + 1)},
                                  {"inputs", QJsonArray{QStringLiteral("key:%1").arg(i + 1)}}});
     }
-    const QByteArray json = QJsonDocument(QJsonObject{
-        {"zumbleTable", 1}, {"rules", QJsonObject{{"wrongSound", "kits/1.wav"}}}, {"seats", seats}}).toJson();
+    rules.insert("wrongSound", "kits/1.wav");
+    const QByteArray json =
+        QJsonDocument(QJsonObject{{"zumbleTable", 1}, {"rules", rules}, {"seats", seats}}).toJson();
     kit::write(dir.filePath(QStringLiteral("quiz.zmt")), json);
     return dir.filePath(QStringLiteral("quiz.zmt"));
 }

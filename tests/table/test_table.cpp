@@ -117,6 +117,22 @@ private slots:
         QCOMPARE(desk.mciCommands.filter(u"close").size(), 5);
     }
 
+    void orderModeWrongDarkensEveryLitSeat() {
+        // The first three light in order; 誤答 locks out the first and re-arms
+        // the others, so none of them may stay lit with its rank.
+        QTemporaryDir dir;
+        ScriptedDesktop desk;
+        Table t;
+        QVERIFY(t.open(tablekit::fourSeats(dir, {{"lockout", "order"}, {"lit", 3}})));
+        for (Qt::Key k : {Qt::Key_3, Qt::Key_1, Qt::Key_2}) QTest::keyClick(&t.seat(0).Base(), k);
+        for (int i : {0, 1, 2}) QVERIFY(t.seat(i).Base().Pressed());
+        t.panel().WrongButton->click();
+        for (int i : {0, 1, 2}) QVERIFY(!t.seat(i).Base().Pressed());
+        QVERIFY(t.seat(2).Base().lockedOut() && !t.seat(0).Base().lockedOut() && !t.seat(1).Base().lockedOut());
+        QTest::keyClick(&t.seat(0).Base(), Qt::Key_2);
+        QVERIFY(t.seat(1).Base().Pressed());
+    }
+
     void unusableTableOpensNothing() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("bad.zmt"));

@@ -67,6 +67,7 @@ private slots:
         QTest::newRow("wrong locks the answerer and re-arms the rest") << 1 << 0 << "r p2@100 p0@112 w" << "2:1 0:0 w2" << "AAXA" << "";
         QTest::newRow("after a wrong answer the next press wins") << 1 << 0 << "r p2@100 w p1@500 p0@501" << "2:1 w2 1:1 0:0" << "DLXA" << "1:1 0:0";
         QTest::newRow("a locked seat cannot press again") << 1 << 0 << "r p2@100 w p2@600" << "2:1 w2" << "AAXA" << "";
+        QTest::newRow("a second wrong answer keeps the first answerer locked") << 1 << 0 << "r p2@100 w p1@500 w p2@900 p0@901" << "2:1 w2 1:1 w1 0:1" << "LXXA" << "0:1";
         QTest::newRow("wrong with nobody answering does nothing") << 1 << 0 << "r w" << "w-1" << "AAAA" << "";
         QTest::newRow("correct ends the question, the winner stays lit") << 1 << 0 << "r p2@100 c p1@200" << "2:1" << "IILI" << "2:1";
         QTest::newRow("reset clears lockouts and the order") << 1 << 0 << "r p2@100 w p1@200 r" << "2:1 w2 1:1" << "AAAA" << "";

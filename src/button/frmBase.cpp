@@ -121,6 +121,7 @@ void frmBase::resizeKeepingPlace(QSize size) {
         windowHandle()->setFramePosition(windowHandle()->framePosition());
     resize(size);
 }
+
 void frmBase::showOnScreen() {
     // Settings applied right after the window first appears may take it off
     // the screen and map it again (a data file's width comes before its

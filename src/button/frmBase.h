@@ -43,12 +43,12 @@ public:
     // The picture drawn once at the top-left at its own size; null for none.
     const QImage& Picture() const { return picture_; }
     void setPicture(const QImage& picture);
-    // A window 0 pixels wide or high is off the screen, and with it the only
-    // way to its menu. Brings such a window back at ReachableSide pixels in
-    // each empty direction, where it was; the settings keep their values.
     // Shows the window and waits until the window manager has put it on the
     // screen (at most three seconds, taking no user input meanwhile).
     void showOnScreen();
+    // A window 0 pixels wide or high is off the screen, and with it the only
+    // way to its menu. Brings such a window back at ReachableSide pixels in
+    // each empty direction, where it was; the settings keep their values.
     void keepReachable();
     static constexpr int ReachableSide = 32;
 
